@@ -1,0 +1,43 @@
+#include "mex/gateway.h"
+
+#include <cstring>
+#include <limits>
+
+const char kOutOfMemory[] =
+    "Out of memory: the working space for this input could not be allocated";
+const char kImageTooLarge[] = "Image input is too large: at most 2147483647 pixels are supported";
+
+void fail(const char* message) {
+    throw GatewayError(message);
+}
+
+bool is_real_double(const mxArray* array) {
+    return mxIsDouble(array) && !mxIsComplex(array);
+}
+
+bool is_full_real_double(const mxArray* array) {
+    return is_real_double(array) && !mxIsSparse(array);
+}
+
+MatrixSize matrix_size(const mxArray* array, const char* tooLarge) {
+    constexpr uint64_t kLimit = std::numeric_limits<int32_t>::max();
+    const uint64_t rows = mxGetM(array);
+    const uint64_t cols = mxGetN(array);
+    // Each factor is checked first, so the product cannot wrap in 64 bits.
+    require(rows <= kLimit && cols <= kLimit && rows * cols <= kLimit, tooLarge);
+    return {static_cast<int32_t>(rows), static_cast<int32_t>(cols),
+            static_cast<int32_t>(rows * cols)};
+}
+
+OutputArray create_double_matrix(int32_t rows, int32_t cols) {
+    OutputArray array(mxCreateDoubleMatrix(rows, cols, mxREAL));
+    if (!array) {
+        throw std::bad_alloc();
+    }
+    return array;
+}
+
+void gateway_detail::store(FailureText& failure, const char* message) {
+    std::strncpy(failure.text, message, kMessageCapacity - 1);
+    failure.text[kMessageCapacity - 1] = '\0';
+}
