@@ -1,0 +1,62 @@
+#pragma once
+
+// Level-flooding cell labeller.
+//
+// A grey image is flooded at levels 1, 2, 3, ... up to one above its largest grey value, so
+// that the darkest pixels (lowest values above 0) are reached first. At every level:
+//   1. flood:  pixels with 0 < grey <= level that are not in a cell become kFlooded;
+//   2. grow:   growingCells, ten times: cells take flooded pixels next to them;
+//   3. seed:   findingNewCells: every 5x5 window with at least 11 flooded pixels becomes
+//              a new cell;
+//   4. merge:  mergeCells: touching cells merge when small, or always below `threshold`.
+// The label image ends up holding kNotFlooded, kFlooded and cell labels from
+// kFirstCellLabel up. Labels are never renumbered, so merged-away labels leave gaps.
+//
+// Views are matx over column-major doubles; labels are whole numbers stored as doubles and
+// read back by truncation to int32. All loops over the image go row by row (rows outer,
+// columns inner): the order decides ties, stamp overlaps and merge chains.
+
+#include <cstdint>
+
+#include "matx/matx.h"
+
+constexpr int32_t kNotFlooded = 0;
+constexpr int32_t kFlooded = 1;
+constexpr int32_t kFirstCellLabel = 2;
+
+constexpr int kGrowthPassesPerLevel = 10;
+// A new cell is a 5x5 square stamped where a window holds at least 11 flooded pixels.
+constexpr int32_t kWindowHalfWidth = 2;
+constexpr int32_t kMinFloodedInWindow = 11;
+// Window centres keep one more pixel from the border than the window needs: centres run
+// from 3 to m-4 (and n-4), so rows 0 and m-1 and columns 0 and n-1 are never stamped.
+constexpr int32_t kFirstWindowCentre = 3;
+
+// Runs every level on `labels`, which must be all kNotFlooded, with `cellSize` all zero
+// and holding at least m*n entries (indexed by label).
+void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double maxGrey,
+                    double cellSizeLimit, double threshold);
+
+// One growth pass: every flooded pixel beside a cell joins the first such neighbour in the
+// order next column, previous column, previous row, next row. All claims of a pass are read
+// from the labels before it. Only grey's m and n are used.
+void growingCells(const matx& grey, matx& labels, int32_t* cellSize);
+
+// Stamps a new cell over every 5x5 window with at least 11 flooded pixels; returns the new
+// highest label. Only grey's m and n are used.
+int32_t findingNewCells(const matx& grey, matx& labels, int32_t lastLabel);
+
+// Merges touching cells: a next-column pair when either cell is small, a next-row pair when
+// both are, any pair when forceMerge. The visited pixel's cell survives.
+void mergeCells(matx& labels, int32_t* cellSize, double cellSizeLimit, bool forceMerge);
+
+// Relabels every pixel of `absorbed` to `surviving` and moves the count of pixels relabelled
+// into the survivor's size entry.
+void mergeTwoCells(matx& labels, int32_t* cellSize, int32_t absorbed, int32_t surviving);
+
+// The largest element of `grey`, never below 0; NaN elements never count.
+double largestGreyValue(const double* grey, int32_t count);
+
+// Whether the level loop for this largest grey value comes to an end: the levels are whole
+// numbers in doubles, and from 2^53 on adding 1 no longer changes one.
+bool levelsAreFinite(double maxGrey);

@@ -1,0 +1,53 @@
+// B = ombrisk(CellImage, cellSizeLimit, threshold): labels dark cells by level flooding.
+
+#include <vector>
+
+#include "labeller/labeller.h"
+#include "matx/view_handle.h"
+#include "mex/gateway.h"
+
+namespace {
+
+#if defined(_WIN32)
+constexpr char kUsage[] = " usage: B=omsbrisk(CellImage(A), min cell size, threshold)";
+#else
+constexpr char kUsage[] = " usage: B=quorrin(CellImage(A), max cell size, threshold)";
+#endif
+constexpr char kNotRealDouble[] = "Image input must be a double real matrix";
+constexpr char kEndlessLevels[] =
+    "Image input must not hold Inf or values of 2^53-1 or more: the flooding levels would "
+    "never end";
+
+void ombrisk(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    require(nrhs == 3, kUsage);
+    // A sparse image passes the class test, but its element block is not m x n values.
+    require(is_full_real_double(prhs[0]), kNotRealDouble);
+    require(is_real_double(prhs[1]), kNotRealDouble);
+
+    const MatrixSize size = matrix_size(prhs[0], kImageTooLarge);
+    double* grey = mxGetPr(prhs[0]);
+    const double maxGrey = largestGreyValue(grey, size.pixels);
+    require(levelsAreFinite(maxGrey), kEndlessLevels);
+    const double cellSizeLimit = mxGetScalar(prhs[1]);
+    const double threshold = mxGetScalar(prhs[2]);
+
+    std::vector<int32_t> cellSize(static_cast<std::size_t>(size.pixels), 0);
+    ViewHandle greyView = make_view(grey, size.rows, size.cols);
+    OutputArray labels = create_double_matrix(size.rows, size.cols);
+    ViewHandle labelView = make_view(mxGetPr(labels.get()), size.rows, size.cols);
+    // A new array's contents are not relied on.
+    for (int32_t r = 0; r < size.rows; ++r) {
+        for (int32_t c = 0; c < size.cols; ++c) {
+            labelView->col[c][r] = kNotFlooded;
+        }
+    }
+
+    labellingCells(*greyView, *labelView, cellSize.data(), maxGrey, cellSizeLimit, threshold);
+    plhs[0] = labels.release();
+}
+
+}  // namespace
+
+void mexFunction(int /*nlhs*/, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    run_gateway([&] { ombrisk(plhs, nrhs, prhs); });
+}
