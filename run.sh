@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Sets up a Debian machine for the toolbox, builds it, and runs one job:
+#   ./run.sh demo   label a real microscopy image in GNU Octave; pictures go to out/
+#   ./run.sh test   the whole test suite (unit tests, Octave end-to-end tests, checks)
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+build="$here/build"
+job=${1:-}
+
+packages=(g++ make cmake libgtest-dev octave liboctave-dev)
+
+install_missing_packages() {
+    local missing=()
+    for package in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+build_toolbox() {
+    cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release
+    cmake --build "$build" --parallel "$(nproc)"
+}
+
+octave_run() {
+    octave-cli --no-gui --norc --no-history --quiet --eval "$1"
+}
+
+case "$job" in
+demo)
+    install_missing_packages
+    build_toolbox
+    octave_run "addpath('$build/toolbox'); addpath('$here/examples'); ombrisk_demo('$here/out');"
+    ;;
+test)
+    install_missing_packages
+    build_toolbox
+    (cd "$build" && ctest --output-on-failure --parallel "$(nproc)")
+    ;;
+*)
+    echo "usage: ./run.sh demo | test" >&2
+    exit 2
+    ;;
+esac
