@@ -120,6 +120,10 @@ TEST_F(MatxOperations, CorrelationOfAViewWithItselfItsNegationAndAConstant) {
     Grid negated = fromRows({{-1, -2, -4}, {-8, -3, 1}});
     EXPECT_NEAR(mx_corr(grid.get(), grid.get()), 1, 1e-15);
     EXPECT_NEAR(mx_corr(grid.get(), negated.get()), -1, 1e-15);
+    // Deviations -1, 1: one root of the product 2 * 2 is exactly 2, while the product of
+    // two roots of 2 is not.
+    Grid pair = fromRows({{0, 2}});
+    EXPECT_EQ(mx_corr(pair.get(), pair.get()), 1);
     Grid constant = filled(2, 3, 6);
     EXPECT_TRUE(std::isnan(mx_corr(constant.get(), grid.get())));
     EXPECT_TRUE(std::isnan(mx_corr(constant.get(), constant.get())));
@@ -203,6 +207,8 @@ TEST_F(MatxOperations, CentroidRoundsHalvesUp) {
     EXPECT_EQ(centroidOf(fromRows({{1, 1}})).column, 1);
     // Mean column 1.25: 0.75, truncated to 0.
     EXPECT_EQ(centroidOf(fromRows({{3, 1}})).column, 0);
+    // Mean row 1.25 in one column: 0.75, truncated to 0.
+    EXPECT_EQ(centroidOf(fromRows({{3}, {1}})).row, 0);
     // Mean row 2.75: 2.25, truncated to 2.
     p = centroidOf(fromRows({{0, 0}, {1, 0}, {0, 3}}));
     EXPECT_EQ(p.row, 2);
