@@ -1,0 +1,50 @@
+// B = tavenor3(CellImage, celllevel): grows a label from every seed pixel over rising levels.
+
+#include <vector>
+
+#include "matx/view_handle.h"
+#include "mex/gateway.h"
+#include "seedgrow/seedgrow.h"
+
+namespace {
+
+// The usage text names tavenor2 and begins with a blank; callers may match it exactly.
+constexpr char kUsage[] = " usage: B=tavenor2(CellImage with seeds at 255, celllevel)";
+constexpr char kNotRealDouble[] = "Image input must be a double real matrix";
+constexpr char kEmptyCelllevel[] = "celllevel input must not be empty";
+constexpr char kEndlessLevels[] =
+    "Image input must not hold Inf or values of 2^49 or more: the growing levels would "
+    "never end";
+
+void tavenor3(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    require(nrhs == 2, kUsage);
+    // A sparse image passes the class test, but its element block is not m x n values.
+    require(is_full_real_double(prhs[0]), kNotRealDouble);
+    require(is_real_double(prhs[1]), kNotRealDouble);
+    // An empty array has no first element for mxGetScalar to return.
+    require(!mxIsEmpty(prhs[1]), kEmptyCelllevel);
+
+    const MatrixSize size = matrix_size(prhs[0], kImageTooLarge);
+    double* grey = mxGetPr(prhs[0]);
+    // The grower finds the same maximum again; here it decides, before anything is
+    // allocated, whether the level loop would ever end.
+    require(levelsPassMaximum(maximumGrey(grey, size.pixels)), kEndlessLevels);
+    const double celllevel = mxGetScalar(prhs[1]);
+
+    // Scratch comes first: when it cannot be had, nothing else has been made.
+    std::vector<pixelPos> frontier(static_cast<std::size_t>(size.pixels));
+    std::vector<pixelPos> candidates(static_cast<std::size_t>(size.pixels));
+    ViewHandle greyView = make_view(grey, size.rows, size.cols);
+    OutputArray labels = create_double_matrix(size.rows, size.cols);
+    ViewHandle labelView = make_view(mxGetPr(labels.get()), size.rows, size.cols);
+
+    // Every element of B is written, so the new array's contents do not matter.
+    spreadingLabels(*greyView, *labelView, celllevel, frontier.data(), candidates.data());
+    plhs[0] = labels.release();
+}
+
+}  // namespace
+
+void mexFunction(int /*nlhs*/, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    run_gateway([&] { tavenor3(plhs, nrhs, prhs); });
+}

@@ -1,0 +1,246 @@
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <limits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "matx/view_handle.h"
+#include "seedgrow/seedgrow.h"
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+// Neither 0 nor a label: a label image still holding it was not written everywhere.
+constexpr double kStaleLabel = -3.0;
+
+// A column-major image with a view over it.
+struct Image {
+    int32_t m;
+    int32_t n;
+    std::vector<double> data;
+    ViewHandle view;
+
+    double at(int32_t r, int32_t c) const { return data[r + static_cast<size_t>(c) * m]; }
+    void set(int32_t r, int32_t c, double value) { data[r + static_cast<size_t>(c) * m] = value; }
+};
+
+Image filled(int32_t m, int32_t n, double value) {
+    Image image{m, n, std::vector<double>(static_cast<size_t>(m) * n, value), nullptr};
+    image.view = make_view(image.data.data(), m, n);
+    return image;
+}
+
+// Rows as written in the source, stored column-major.
+Image fromRows(std::initializer_list<std::initializer_list<double>> rows) {
+    const auto m = static_cast<int32_t>(rows.size());
+    const auto n = static_cast<int32_t>(rows.begin()->size());
+    Image image = filled(m, n, 0);
+    int32_t r = 0;
+    for (const auto& row : rows) {
+        int32_t c = 0;
+        for (double value : row) {
+            image.set(r, c++, value);
+        }
+        ++r;
+    }
+    return image;
+}
+
+// The label image of `grey`, as rows, with scratch lists of exactly m*n entries.
+std::vector<std::vector<double>> grow(const Image& grey, double celllevel) {
+    Image labels = filled(grey.m, grey.n, kStaleLabel);
+    std::vector<pixelPos> frontier(grey.data.size());
+    std::vector<pixelPos> candidates(grey.data.size());
+    spreadingLabels(*grey.view, *labels.view, celllevel, frontier.data(), candidates.data());
+    std::vector<std::vector<double>> rows(grey.m, std::vector<double>(grey.n));
+    for (int32_t r = 0; r < grey.m; ++r) {
+        for (int32_t c = 0; c < grey.n; ++c) {
+            rows[r][c] = labels.at(r, c);
+        }
+    }
+    return rows;
+}
+
+using Rows = std::vector<std::vector<double>>;
+
+// How many pixels of row `r` carry a label, counted from column 0 to the first that
+// does not.
+int32_t reachAlongRow(const Rows& labels, int32_t r) {
+    int32_t c = 0;
+    while (c < static_cast<int32_t>(labels[r].size()) && labels[r][c] > 0) {
+        ++c;
+    }
+    return c;
+}
+
+TEST(SpreadingLabels, WorkedRowsOfFiveAndThree) {
+    // The first seed claims both its neighbours at level 1.0, the second seed column 3;
+    // from then on column 2 touches label 2 and does not spread.
+    EXPECT_EQ(grow(fromRows({{0, 255, 0, 0, 255}}), 254), (Rows{{1, 1, 1, 2, 2}}));
+    // The first seed claims the middle before the second seed is walked, which then
+    // touches label 1 and stays put.
+    EXPECT_EQ(grow(fromRows({{255, 0, 255}}), 254), (Rows{{1, 1, 2}}));
+}
+
+TEST(SpreadingLabels, SingleColumnsSkipTheNeighboursOutside) {
+    EXPECT_EQ(grow(fromRows({{0}, {255}, {0}, {0}, {255}}), 254), (Rows{{1}, {1}, {1}, {2}, {2}}));
+    EXPECT_EQ(grow(fromRows({{255}, {0}, {255}}), 254), (Rows{{1}, {1}, {2}}));
+    EXPECT_EQ(grow(fromRows({{255}}), 254), (Rows{{1}}));
+}
+
+TEST(SpreadingLabels, SeedsAreNumberedRowByRowNotInStorageOrder) {
+    // (row 1, column 0) comes first in storage but second row by row.
+    EXPECT_EQ(grow(fromRows({{0, 255}, {255, 0}}), 254), (Rows{{1, 1}, {2, 1}}));
+}
+
+TEST(SpreadingLabels, SeedsLieStrictlyAboveTheSeedLevel) {
+    // No seed: the levels up to 100 are still visited, and change nothing.
+    EXPECT_EQ(grow(filled(2, 3, 100), 100), (Rows{{0, 0, 0}, {0, 0, 0}}));
+    // The 100 is no seed of its own, which would have made the 101 label 2: the one
+    // label reaches it and everything else.
+    EXPECT_EQ(grow(fromRows({{0, 100, 0, 101}}), 100), (Rows{{1, 1, 1, 1}}));
+    // A NaN seed level makes no seed.
+    EXPECT_EQ(grow(fromRows({{0, 255, 0}}), kNaN), (Rows{{0, 0, 0}}));
+}
+
+TEST(SpreadingLabels, TouchingLabelsNeverSpreadButAreWidenedAtTheEnd) {
+    // Two seeds side by side touch at every level; the widening makes no touch test.
+    const Image grey = fromRows({{0, 0, 0, 0}, {0, 255, 255, 0}, {0, 0, 0, 0}});
+    EXPECT_EQ(grow(grey, 254), (Rows{{0, 1, 2, 0}, {1, 1, 2, 2}, {0, 1, 2, 0}}));
+}
+
+TEST(SpreadingLabels, NeighbourAtExactlyTheLevelIsNotClaimed) {
+    // Largest value 1.06: levels 1.0 and 1.05, widening at 1.1. Column 1 at exactly 1.0
+    // waits for level 1.05, so the region ends one pixel shorter than with 0.99.
+    EXPECT_EQ(grow(fromRows({{1.06, 1.0, 0.5, 0.5, 0.5, 0.5}}), 1.0), (Rows{{1, 1, 1, 0, 0, 0}}));
+    EXPECT_EQ(grow(fromRows({{1.06, 0.99, 0.5, 0.5, 0.5, 0.5}}), 1.0), (Rows{{1, 1, 1, 1, 0, 0}}));
+}
+
+TEST(SpreadingLabels, NextFrontierKeepsEachEntryFollowedByItsClaims) {
+    // Column 2 (1.02) is claimable from level 1.05 on. The frontier then reads columns 0,
+    // 1, 3: column 1, claimed by the first seed, is walked before the second seed and
+    // takes column 2 for label 1.
+    EXPECT_EQ(grow(fromRows({{255, 0, 1.02, 255}}), 254), (Rows{{1, 1, 1, 2}}));
+    // Nor is the frontier in row-by-row order: (row 1, column 2), claimed by seed 1 at
+    // level 1.0, follows its seed and so comes before seed 2 at (row 1, column 0); at level
+    // 1.05 it takes (row 1, column 1), which lies between them.
+    EXPECT_EQ(grow(fromRows({{0, 1.07, 255}, {255, 1.02, 0}}), 254), (Rows{{2, 1, 1}, {2, 1, 1}}));
+}
+
+TEST(SpreadingLabels, LevelIsAccumulatedNotRecomputed) {
+    // Largest value exactly 2.0: twenty additions of 0.05 give 2.000000000000001, so 20
+    // levels are visited, not 21: the seed, 20 claims, one widened pixel.
+    Image row = filled(1, 30, 0);
+    row.set(0, 0, 2.0);
+    EXPECT_EQ(reachAlongRow(grow(row, 1.5), 0), 22);
+
+    // A value of exactly 2.0 becomes claimable at the 21st level, 20 levels after a value
+    // of 0. Rows 0 and 2 grow side by side, kept apart by a row of NaN.
+    Image rows = filled(3, 60, 0);
+    for (int32_t c = 0; c < 60; ++c) {
+        rows.set(1, c, kNaN);
+    }
+    rows.set(0, 0, 3.0);
+    rows.set(0, 1, 2.0);
+    rows.set(2, 0, 3.0);
+    const Rows labels = grow(rows, 2.5);
+    EXPECT_EQ(reachAlongRow(labels, 2) - reachAlongRow(labels, 0), 20);
+    // 41 levels for a largest value of 3.0, then the widening.
+    EXPECT_EQ(reachAlongRow(labels, 2), 43);
+}
+
+TEST(SpreadingLabels, LargestValue255Visits5080Levels) {
+    Image row = filled(1, 5100, 0);
+    row.set(0, 0, 255);
+    EXPECT_EQ(reachAlongRow(grow(row, 254), 0), 1 + 5080 + 1);
+}
+
+TEST(SpreadingLabels, LastLevelFor255Is254point95000000002372) {
+    // A neighbour at exactly the last level is claimed only by the widening; one just
+    // below it is claimed at the last level and widened further.
+    const double lastLevel = 254.95000000002372;
+    EXPECT_EQ(grow(fromRows({{255, lastLevel, 0, 0}}), 254.99), (Rows{{1, 1, 0, 0}}));
+    EXPECT_EQ(grow(fromRows({{255, std::nextafter(lastLevel, 0.0), 0, 0}}), 254.99),
+              (Rows{{1, 1, 1, 0}}));
+}
+
+TEST(SpreadingLabels, WideningUsesTheFirstLevelAboveTheLargestValue) {
+    // The widening level, 255.00000000002373, lies above every value of the image: even
+    // the largest value below 255 is claimed, although no level processed reached it.
+    const double justBelow = std::nextafter(255.0, 0.0);
+    EXPECT_EQ(grow(fromRows({{255, justBelow, 0}}), justBelow), (Rows{{1, 1, 0}}));
+}
+
+TEST(SpreadingLabels, LargestValueBelowOneProcessesNoLevel) {
+    // Only the widening runs, at level 1.0: the seed's four neighbours, not the corners.
+    Image grey = filled(3, 3, 0.2);
+    grey.set(1, 1, 0.9);
+    EXPECT_EQ(grow(grey, 0.5), (Rows{{0, 1, 0}, {1, 1, 1}, {0, 1, 0}}));
+    // All values negative: the largest value is 0.0, and still only the widening runs.
+    EXPECT_EQ(grow(fromRows({{-1, -10, -10, -10}}), -5), (Rows{{1, 1, 0, 0}}));
+}
+
+TEST(SpreadingLabels, NaNPixelsAreNeverSeedsNorClaimed) {
+    // The NaN is no seed, so the first seed gets label 1; no level nor the widening
+    // claims a NaN.
+    EXPECT_EQ(grow(fromRows({{kNaN, 0.5}}), -1), (Rows{{0, 1}}));
+    EXPECT_EQ(grow(fromRows({{kNaN, 255, kNaN, 0}}), 254), (Rows{{0, 1, 0, 0}}));
+    // A NaN first in storage order does not hide the largest value.
+    EXPECT_EQ(grow(fromRows({{kNaN, 1.06, 1.0, 0.5, 0.5}}), 1.0), (Rows{{0, 1, 1, 1, 0}}));
+}
+
+TEST(SpreadingLabels, EmptyImagesReadAndWriteNothing) {
+    EXPECT_EQ(grow(filled(0, 5, 1), 0), (Rows{}));
+    EXPECT_EQ(grow(filled(4, 0, 1), 0), (Rows(4)));
+}
+
+TEST(SpreadingLabels, GreyImageIsLeftAsItWas) {
+    Image grey = fromRows({{0, 255, kNaN, -0.0}, {3, 1.5, 255, 0}});
+    const std::vector<double> before = grey.data;
+    grow(grey, 254);
+    EXPECT_EQ(std::memcmp(before.data(), grey.data.data(), before.size() * sizeof(double)), 0);
+}
+
+TEST(MaximumGrey, NeverBelowZeroAndNaNNeverCounts) {
+    const double values[] = {kNaN, -4, 3.5, kNaN, 2};
+    EXPECT_EQ(maximumGrey(values, 5), 3.5);
+    EXPECT_EQ(maximumGrey(values, 2), 0.0);
+    EXPECT_EQ(maximumGrey(values, 0), 0.0);
+    const double negatives[] = {-0.0, -kInf, -1};
+    const double largest = maximumGrey(negatives, 3);
+    EXPECT_EQ(largest, 0.0);
+    EXPECT_FALSE(std::signbit(largest));
+}
+
+TEST(LevelsPassMaximum, RefusedFromTwoToTheFortyNinthOn) {
+    const double stuck = std::ldexp(1.0, 49);
+    EXPECT_TRUE(levelsPassMaximum(0));
+    EXPECT_TRUE(levelsPassMaximum(255));
+    EXPECT_TRUE(levelsPassMaximum(std::nextafter(stuck, 0.0)));
+    EXPECT_FALSE(levelsPassMaximum(stuck));
+    EXPECT_FALSE(levelsPassMaximum(1e300));
+    EXPECT_FALSE(levelsPassMaximum(kInf));
+    EXPECT_FALSE(levelsPassMaximum(kNaN));
+}
+
+TEST(LevelsPassMaximum, AgreesWithTheLevelLoopAtTheBoundary) {
+    // The loop of the grower, started a few steps below the boundary instead of at 1.0
+    // (the level rises through every binade below 2^49 alike). It ends just below 2^49
+    // and sticks at 2^49.
+    const double stuck = std::ldexp(1.0, 49);
+    for (double maxGrey : {std::nextafter(stuck, 0.0), stuck, std::nextafter(stuck, kInf)}) {
+        double level = maxGrey - 4.0;
+        int steps = 0;
+        while (maxGrey >= level && steps < 1000) {
+            level += 0.05;
+            ++steps;
+        }
+        EXPECT_EQ(steps < 1000, levelsPassMaximum(maxGrey)) << maxGrey;
+    }
+}
+
+}  // namespace
