@@ -38,16 +38,27 @@
 namespace {
 
 struct Watch {
-    int32_t position;  // row-major index of the examined pixel
+    int32_t position;  // padded index of the examined pixel
     int32_t next;      // next watch of the same label, or kNoWatch
 };
 constexpr int32_t kNoWatch = -1;
 
-// Working state. Pixels are addressed by their row-major index r * n + c: window centres and
-// merge positions are visited in row-major order, and row-major indices sort into it.
+// The working image carries a margin of kMargin pixels on every side, so that neighbours and
+// 5x5 windows never need a bounds test: margin pixels stay kNotFlooded, which no rule
+// treats as flooded or as a cell, exactly as if they were not there. A pixel (r, c) has the
+// padded index (r + kMargin) * stride + (c + kMargin); padded indices sort in row-major order,
+// the order in which window centres and merge positions are visited.
+constexpr int32_t kMargin = kWindowHalfWidth;
+
+// What a pixel's place allows, computed once: whether it is a window centre (rows and
+// columns 3 .. size-4) and whether pairs are examined from it (rows and columns 1 .. size-2).
+constexpr uint8_t kWindowCentre = 1;
+constexpr uint8_t kMergePosition = 2;
+
 struct Flood {
     int32_t m = 0;
     int32_t n = 0;
+    int32_t stride = 0;  // n + 2 * kMargin
     double cellSizeLimit = 0;
     int32_t* cellSize = nullptr;
     int32_t lastLabel = kFlooded;
@@ -55,6 +66,11 @@ struct Flood {
     // kNotFlooded, kFlooded or a cell label as written; a label merged away since resolves
     // through `parent`.
     std::vector<int32_t> pixel;
+    std::vector<uint8_t> place;
+    // Per window centre: how many of its 25 pixels are kFlooded.
+    std::vector<uint8_t> floodedInWindow;
+    std::vector<int32_t> windowsReachingSeedCount;
+
     // Per label: the label it was merged into (itself while it lives), the pixels carrying
     // it, and the first of the positions to examine again when it is merged away.
     std::vector<int32_t> parent;
@@ -62,19 +78,13 @@ struct Flood {
     std::vector<int32_t> firstWatch;
     std::vector<Watch> watches;
 
-    // Window centres run over rows 3..m-4 and columns 3..n-4; each counts its flooded pixels.
-    int32_t centreRows = 0;
-    int32_t centreCols = 0;
-    std::vector<uint8_t> floodedInWindow;
-    std::vector<int32_t> windowsReachingSeedCount;
-
     // Flooded pixels beside a cell, to be claimed by the next growth pass.
     std::vector<int32_t> growthQueue;
     std::vector<uint8_t> inGrowthQueue;
     std::vector<int32_t> frontier;
     std::vector<std::pair<int32_t, int32_t>> claims;  // pixel, label
 
-    // Positions whose pairs may merge in the next merge pass.
+    // Positions with a pair of different cells, to be examined by the next merge pass.
     std::vector<int32_t> mergeQueue;
     std::vector<uint8_t> inMergeQueue;
     std::vector<int32_t> mergeBatch;
@@ -94,6 +104,10 @@ int32_t currentLabel(Flood& f, int32_t label) {
 int32_t labelAt(Flood& f, int32_t p) {
     const int32_t value = f.pixel[p];
     return value < kFirstCellLabel ? value : currentLabel(f, value);
+}
+
+bool isCell(const Flood& f, int32_t p) {
+    return f.pixel[p] >= kFirstCellLabel;
 }
 
 bool isSmall(const Flood& f, int32_t label) {
@@ -116,32 +130,26 @@ void queueGrowth(Flood& f, int32_t p) {
 }
 
 void queueFloodedNeighbours(Flood& f, int32_t p) {
-    const int32_t r = p / f.n;
-    const int32_t c = p % f.n;
-    if (c < f.n - 1) queueGrowth(f, p + 1);
-    if (c > 0) queueGrowth(f, p - 1);
-    if (r > 0) queueGrowth(f, p - f.n);
-    if (r < f.m - 1) queueGrowth(f, p + f.n);
+    queueGrowth(f, p + 1);
+    queueGrowth(f, p - 1);
+    queueGrowth(f, p - f.stride);
+    queueGrowth(f, p + f.stride);
 }
 
 bool touchesCell(const Flood& f, int32_t p) {
-    const int32_t r = p / f.n;
-    const int32_t c = p % f.n;
-    return (c < f.n - 1 && f.pixel[p + 1] >= kFirstCellLabel) ||
-           (c > 0 && f.pixel[p - 1] >= kFirstCellLabel) ||
-           (r > 0 && f.pixel[p - f.n] >= kFirstCellLabel) ||
-           (r < f.m - 1 && f.pixel[p + f.n] >= kFirstCellLabel);
+    return isCell(f, p + 1) || isCell(f, p - 1) || isCell(f, p - f.stride) ||
+           isCell(f, p + f.stride);
 }
 
 // The first cell among the four neighbours, in the order next column, previous column,
 // previous row, next row.
 int32_t firstNeighbouringCell(Flood& f, int32_t p) {
-    const int32_t r = p / f.n;
-    const int32_t c = p % f.n;
-    if (c < f.n - 1 && f.pixel[p + 1] >= kFirstCellLabel) return labelAt(f, p + 1);
-    if (c > 0 && f.pixel[p - 1] >= kFirstCellLabel) return labelAt(f, p - 1);
-    if (r > 0 && f.pixel[p - f.n] >= kFirstCellLabel) return labelAt(f, p - f.n);
-    return labelAt(f, p + f.n);
+    for (const int32_t q : {p + 1, p - 1, p - f.stride, p + f.stride}) {
+        if (isCell(f, q)) {
+            return labelAt(f, q);
+        }
+    }
+    return kNotFlooded;
 }
 
 void queueMerge(Flood& f, int32_t position) {
@@ -151,35 +159,58 @@ void queueMerge(Flood& f, int32_t position) {
     }
 }
 
-// A pixel that changes label changes the pairs examined at itself (with its right and lower
-// neighbours), at its left neighbour and at its upper neighbour. Pairs are examined only from
-// positions in rows 1..m-2 and columns 1..n-2.
-void queueMergesAround(Flood& f, int32_t p) {
-    const int32_t r = p / f.n;
-    const int32_t c = p % f.n;
-    const auto examined = [&f](int32_t row, int32_t col) {
-        return row >= 1 && row <= f.m - 2 && col >= 1 && col <= f.n - 2;
-    };
-    if (examined(r, c)) queueMerge(f, p);
-    if (examined(r, c - 1)) queueMerge(f, p - 1);
-    if (examined(r - 1, c)) queueMerge(f, p - f.n);
+// Whether position p has a pair of two different cells, which the merge pass must examine.
+// Pairs of one cell, or with a pixel outside every cell, can merge nothing, and only a
+// change of one of their pixels can alter that (a merge joins labels, never parts them).
+bool hasPairOfCells(Flood& f, int32_t p) {
+    if (!(f.place[p] & kMergePosition) || !isCell(f, p)) {
+        return false;
+    }
+    const int32_t a = labelAt(f, p);
+    return (isCell(f, p + 1) && labelAt(f, p + 1) != a) ||
+           (isCell(f, p + f.stride) && labelAt(f, p + f.stride) != a);
 }
 
-// Every window holding pixel (r, c) gains or loses one flooded pixel.
-void countFloodedChange(Flood& f, int32_t p, int delta) {
-    const int32_t r = p / f.n;
-    const int32_t c = p % f.n;
-    const int32_t lastRow = f.m - 1 - kFirstWindowCentre;
-    const int32_t lastCol = f.n - 1 - kFirstWindowCentre;
-    for (int32_t cr = std::max(kFirstWindowCentre, r - kWindowHalfWidth);
-         cr <= std::min(lastRow, r + kWindowHalfWidth); ++cr) {
-        for (int32_t cc = std::max(kFirstWindowCentre, c - kWindowHalfWidth);
-             cc <= std::min(lastCol, c + kWindowHalfWidth); ++cc) {
-            const int32_t w = (cr - kFirstWindowCentre) * f.centreCols + (cc - kFirstWindowCentre);
-            f.floodedInWindow[w] = static_cast<uint8_t>(f.floodedInWindow[w] + delta);
-            if (delta > 0 && f.floodedInWindow[w] == kMinFloodedInWindow) {
-                f.windowsReachingSeedCount.push_back(w);
+// A pixel that changes label changes the pairs examined at itself (with its right and lower
+// neighbours), at its left neighbour and at its upper neighbour.
+void queueMergesAround(Flood& f, int32_t p) {
+    for (const int32_t position : {p, p - 1, p - f.stride}) {
+        if (hasPairOfCells(f, position)) {
+            queueMerge(f, position);
+        }
+    }
+}
+
+// The windows holding pixel p are the ones centred within two rows and two columns of it;
+// the margin keeps that 5x5 block of counts inside the array. Windows centred where no
+// centre lies are counted too, but never consulted.
+int32_t firstWindowAround(const Flood& f, int32_t p) {
+    return p - kWindowHalfWidth * f.stride - kWindowHalfWidth;
+}
+
+// Pixel p has just flooded: every window holding it gains a flooded pixel, and the window
+// centres that reach the seed count on the way are noted for this level's search.
+void countFloodedGain(Flood& f, int32_t p) {
+    const int32_t first = firstWindowAround(f, p);
+    uint8_t* count = f.floodedInWindow.data() + first;
+    const uint8_t* place = f.place.data() + first;
+    for (int32_t dr = 0; dr <= 2 * kWindowHalfWidth; ++dr) {
+        for (int32_t dc = 0; dc <= 2 * kWindowHalfWidth; ++dc) {
+            if (++count[dc] == kMinFloodedInWindow && (place[dc] & kWindowCentre)) {
+                f.windowsReachingSeedCount.push_back(first + dr * f.stride + dc);
             }
+        }
+        count += f.stride;
+        place += f.stride;
+    }
+}
+
+// Pixel p has left the flooded state (grown into or stamped).
+void countFloodedLoss(Flood& f, int32_t p) {
+    uint8_t* count = f.floodedInWindow.data() + firstWindowAround(f, p);
+    for (int32_t dr = 0; dr <= 2 * kWindowHalfWidth; ++dr, count += f.stride) {
+        for (int32_t dc = 0; dc <= 2 * kWindowHalfWidth; ++dc) {
+            --count[dc];
         }
     }
 }
@@ -188,7 +219,7 @@ void countFloodedChange(Flood& f, int32_t p, int delta) {
 void joinCell(Flood& f, int32_t p, int32_t label) {
     const int32_t old = f.pixel[p];
     if (old == kFlooded) {
-        countFloodedChange(f, p, -1);
+        countFloodedLoss(f, p);
     } else if (old >= kFirstCellLabel) {
         --f.carriers[currentLabel(f, old)];
     }
@@ -204,7 +235,7 @@ void flood(Flood& f, int32_t p) {
         return;
     }
     f.pixel[p] = kFlooded;
-    countFloodedChange(f, p, +1);
+    countFloodedGain(f, p);
     if (touchesCell(f, p)) {
         queueGrowth(f, p);
     }
@@ -229,12 +260,11 @@ void growingCells(Flood& f) {
     }
 }
 
-void stampWindow(Flood& f, int32_t window, int32_t label) {
-    const int32_t cr = kFirstWindowCentre + window / f.centreCols;
-    const int32_t cc = kFirstWindowCentre + window % f.centreCols;
-    for (int32_t r = cr - kWindowHalfWidth; r <= cr + kWindowHalfWidth; ++r) {
-        for (int32_t c = cc - kWindowHalfWidth; c <= cc + kWindowHalfWidth; ++c) {
-            joinCell(f, r * f.n + c, label);
+void stampWindow(Flood& f, int32_t centre, int32_t label) {
+    const int32_t first = firstWindowAround(f, centre);
+    for (int32_t dr = 0; dr <= 2 * kWindowHalfWidth; ++dr) {
+        for (int32_t dc = 0; dc <= 2 * kWindowHalfWidth; ++dc) {
+            joinCell(f, first + dr * f.stride + dc, label);
         }
     }
 }
@@ -295,7 +325,7 @@ void examinePosition(Flood& f, int32_t p, bool forceMerge, PositionHeap& ahead) 
         }
     }
     // Next-row pair, read after the merge above: both cells must be small.
-    const int32_t below = labelAt(f, p + f.n);
+    const int32_t below = labelAt(f, p + f.stride);
     if (below >= kFirstCellLabel && below != a) {
         if ((isSmall(f, a) && isSmall(f, below)) || forceMerge) {
             mergeTwoCells(f, below, a, p, ahead);
@@ -333,46 +363,99 @@ void mergeCells(Flood& f, bool forceMerge) {
 }
 
 // The level at which a grey value floods: the first of 1, 2, 3, ... not below it.
-double floodingLevel(double grey) { return grey <= 1.0 ? 1.0 : std::ceil(grey); }
+double floodingLevel(double grey) {
+    return grey <= 1.0 ? 1.0 : std::ceil(grey);
+}
 
-// Pixels that flood at some level up to lastLevel, by that level.
-std::vector<std::pair<double, int32_t>> pixelsByFloodingLevel(const matx& grey, double lastLevel) {
-    std::vector<std::pair<double, int32_t>> order;
+// The pixels that flood at some level up to lastLevel, grouped by that level in increasing
+// order: group k floods at levels[k] and holds pixels[starts[k] .. starts[k+1]).
+struct FloodOrder {
+    std::vector<int32_t> pixels;
+    std::vector<double> levels;
+    std::vector<size_t> starts;
+};
+
+// Levels are whole numbers: up to this many levels, or twice the pixel count if that is more,
+// the pixels are sorted by counting (one counter per level); beyond, by comparison.
+constexpr double kCountingSortLevels = 1 << 17;
+
+FloodOrder pixelsByFloodingLevel(const Flood& f, const matx& grey, double lastLevel) {
+    std::vector<std::pair<double, int32_t>> flooding;
     for (int32_t r = 0; r < grey.m; ++r) {
         for (int32_t c = 0; c < grey.n; ++c) {
             const double g = grey.col[c][r];
             // NaN fails the test and never floods.
             if (g > 0 && floodingLevel(g) <= lastLevel) {
-                order.emplace_back(floodingLevel(g), r * grey.n + c);
+                flooding.emplace_back(floodingLevel(g), (r + kMargin) * f.stride + c + kMargin);
             }
         }
     }
-    std::sort(order.begin(), order.end());
+    FloodOrder order;
+    order.pixels.resize(flooding.size());
+    if (lastLevel <= std::max(kCountingSortLevels, 2.0 * static_cast<double>(flooding.size()))) {
+        const auto levelCount = static_cast<size_t>(lastLevel) + 1;
+        std::vector<size_t> first(levelCount + 1, 0);
+        for (const auto& [level, p] : flooding) {
+            ++first[static_cast<size_t>(level) + 1];
+        }
+        for (size_t level = 1; level <= levelCount; ++level) {
+            if (first[level] > 0) {
+                order.levels.push_back(static_cast<double>(level - 1));
+            }
+            first[level] += first[level - 1];
+        }
+        for (const double level : order.levels) {
+            order.starts.push_back(first[static_cast<size_t>(level)]);
+        }
+        for (const auto& [level, p] : flooding) {
+            order.pixels[first[static_cast<size_t>(level)]++] = p;
+        }
+    } else {
+        std::sort(flooding.begin(), flooding.end());
+        for (size_t k = 0; k < flooding.size(); ++k) {
+            if (k == 0 || flooding[k].first != flooding[k - 1].first) {
+                order.levels.push_back(flooding[k].first);
+                order.starts.push_back(k);
+            }
+            order.pixels[k] = flooding[k].second;
+        }
+    }
+    order.starts.push_back(flooding.size());
     return order;
 }
 
 void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit) {
     f.m = grey.m;
     f.n = grey.n;
+    f.stride = f.n + 2 * kMargin;
     f.cellSize = cellSize;
     f.cellSizeLimit = cellSizeLimit;
-    const size_t pixels = static_cast<size_t>(f.m) * static_cast<size_t>(f.n);
-    f.pixel.assign(pixels, kNotFlooded);
-    f.inGrowthQueue.assign(pixels, 0);
-    f.inMergeQueue.assign(pixels, 0);
+    const size_t padded = static_cast<size_t>(f.m + 2 * kMargin) * static_cast<size_t>(f.stride);
+    f.pixel.assign(padded, kNotFlooded);
+    f.place.assign(padded, 0);
+    for (int32_t r = 0; r < f.m; ++r) {
+        for (int32_t c = 0; c < f.n; ++c) {
+            const bool centre = r >= kFirstWindowCentre && r <= f.m - 1 - kFirstWindowCentre &&
+                                c >= kFirstWindowCentre && c <= f.n - 1 - kFirstWindowCentre;
+            const bool position = r >= 1 && r <= f.m - 2 && c >= 1 && c <= f.n - 2;
+            f.place[(r + kMargin) * f.stride + c + kMargin] = static_cast<uint8_t>(
+                (centre ? kWindowCentre : 0) | (position ? kMergePosition : 0));
+        }
+    }
+    f.floodedInWindow.assign(padded, 0);
+    f.inGrowthQueue.assign(padded, 0);
+    f.inMergeQueue.assign(padded, 0);
     // Labels 0 and 1 are not cells; they take places so that labels index directly.
     f.parent = {kNotFlooded, kFlooded};
     f.carriers = {0, 0};
     f.firstWatch = {kNoWatch, kNoWatch};
-    f.centreRows = std::max(0, f.m - 2 * kFirstWindowCentre);
-    f.centreCols = std::max(0, f.n - 2 * kFirstWindowCentre);
-    f.floodedInWindow.assign(static_cast<size_t>(f.centreRows) * f.centreCols, 0);
 }
 
 void writeLabels(Flood& f, matx& labels) {
     for (int32_t r = 0; r < f.m; ++r) {
         for (int32_t c = 0; c < f.n; ++c) {
-            labels.col[c][r] = static_cast<double>(labelAt(f, r * f.n + c));
+            labels.col[c][r] =
+                static_cast<double>(labelAt(f, (r + kMargin) * f.stride + c + kMargin));
         }
     }
 }
@@ -384,13 +467,16 @@ void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double ma
     Flood f;
     prepare(f, grey, cellSize, cellSizeLimit);
     const double lastLevel = maxGrey + 1.0;
-    const std::vector<std::pair<double, int32_t>> order = pixelsByFloodingLevel(grey, lastLevel);
+    const FloodOrder order = pixelsByFloodingLevel(f, grey, lastLevel);
 
-    size_t nextToFlood = 0;
+    size_t nextGroup = 0;
     double level = 1.0;
     while (level <= lastLevel) {
-        for (; nextToFlood < order.size() && order[nextToFlood].first == level; ++nextToFlood) {
-            flood(f, order[nextToFlood].second);
+        if (nextGroup < order.levels.size() && order.levels[nextGroup] == level) {
+            for (size_t k = order.starts[nextGroup]; k < order.starts[nextGroup + 1]; ++k) {
+                flood(f, order.pixels[k]);
+            }
+            ++nextGroup;
         }
         for (int pass = 0; pass < kGrowthPassesPerLevel && !f.growthQueue.empty(); ++pass) {
             growingCells(f);
@@ -405,10 +491,10 @@ void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double ma
         if (f.growthQueue.empty() && f.mergeQueue.empty()) {
             // Nothing is left to grow or to merge: the levels up to the next one that floods a
             // pixel would change nothing.
-            if (nextToFlood == order.size()) {
+            if (nextGroup == order.levels.size()) {
                 break;
             }
-            level = order[nextToFlood].first;
+            level = order.levels[nextGroup];
         } else {
             level += 1.0;
         }

@@ -1,5 +1,6 @@
 #include "tests/reference/labeller_reference.h"
 
+#include <cstddef>
 #include <vector>
 
 namespace reference {
@@ -81,7 +82,9 @@ void floodStep(const matx& grey, matx& labels, double level) {
 void growingCells(const matx& grey, matx& labels, int32_t* cellSize) {
     const int32_t m = grey.m;
     const int32_t n = grey.n;
+    // Room for one claim per pixel, as the pass was first written; claims never exceed it.
     std::vector<PendingClaim> pending;
+    pending.reserve(static_cast<std::size_t>(m) * static_cast<std::size_t>(n));
     for (int32_t r = 0; r < m; ++r) {
         for (int32_t c = 0; c < n; ++c) {
             if (labelAt(labels, r, c) != kFlooded) {

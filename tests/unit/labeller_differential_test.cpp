@@ -70,23 +70,28 @@ Case randomCase(uint64_t seed, int32_t largest = 26) {
     c.grey.assign(pixels, 0);
     switch (uniform(rng, 0, 4)) {
         case 0:  // small integers, ties everywhere, some never flooded
-            for (double& g : c.grey) g = uniform(rng, -2, top);
+            for (double& g : c.grey)
+                g = uniform(rng, -2, top);
             break;
         case 1:  // blobs on a background that floods last
-            for (double& g : c.grey) g = top + uniform(rng, 0, 2);
+            for (double& g : c.grey)
+                g = top + uniform(rng, 0, 2);
             drawBlobs(rng, c, top);
             break;
         case 2:  // real values, with NaN and negative pixels
             for (double& g : c.grey) {
                 g = std::uniform_real_distribution<double>(-1.0, top)(rng);
-                if (uniform(rng, 0, 19) == 0) g = kNaN;
+                if (uniform(rng, 0, 19) == 0)
+                    g = kNaN;
             }
             break;
         case 3:  // a constant image
-            for (double& g : c.grey) g = top;
+            for (double& g : c.grey)
+                g = top;
             break;
         default:  // mostly flooded at once, with scattered late pixels
-            for (double& g : c.grey) g = uniform(rng, 0, 5) == 0 ? uniform(rng, 1, top) : 1;
+            for (double& g : c.grey)
+                g = uniform(rng, 0, 5) == 0 ? uniform(rng, 1, top) : 1;
             break;
     }
     c.cellSizeLimit = pick(rng, {0.0, 1.0, 5.0, 12.0, 30.0, 80.0, 1e9, -3.0, kNaN});
@@ -110,8 +115,7 @@ Result run(const Case& c, Driver driver) {
     Result result{std::vector<double>(grey.size(), 0), std::vector<int32_t>(grey.size(), 0)};
     ViewHandle greyView = make_view(grey.data(), c.m, c.n);
     ViewHandle labelView = make_view(result.labels.data(), c.m, c.n);
-    driver(*greyView, *labelView, result.cellSize.data(), c.maxGrey, c.cellSizeLimit,
-           c.threshold);
+    driver(*greyView, *labelView, result.cellSize.data(), c.maxGrey, c.cellSizeLimit, c.threshold);
     return result;
 }
 

@@ -67,7 +67,8 @@ class LabellingCells : public ::testing::TestWithParam<Driver> {};
 void runAllLevels(const Image& grey, Image& labels, std::vector<int32_t>& cellSize,
                   double cellSizeLimit, double threshold) {
     LabellingCells::GetParam()(*grey.view, *labels.view, cellSize.data(),
-                   largestGreyValue(grey.data.data(), grey.m * grey.n), cellSizeLimit, threshold);
+                               largestGreyValue(grey.data.data(), grey.m * grey.n), cellSizeLimit,
+                               threshold);
 }
 
 std::set<double> labelsIn(const Image& image) {
@@ -160,7 +161,9 @@ TEST_P(LabellingCells, MergesAreForcedOnlyWhileTheLevelIsBelowTheThreshold) {
 
 INSTANTIATE_TEST_SUITE_P(Labellers, LabellingCells,
                          ::testing::Values(&::labellingCells, &reference::labellingCells),
-                         [](const auto& param) { return param.index == 0 ? "Module" : "Reference"; });
+                         [](const auto& param) {
+                             return param.index == 0 ? "Module" : "Reference";
+                         });
 
 TEST(FindingNewCells, TenFloodedPixelsAreNotEnoughElevenAre) {
     Image grey = filled(7, 7, 1);
