@@ -2,9 +2,9 @@ function rgb = draw_tracks (U, Ptracks, n, zoom)
   % rgb = draw_tracks (U, PTRACKS, N, ZOOM) draws tracks 1 to N of a vesquin4 result as
   % coloured paths over the grey image U (values 0 to 1), enlarged ZOOM times so that the
   % paths stay readable. Each track is a line through its positions, frame by frame, with
-  % a black-rimmed square at its first position. PTRACKS is vesquin4's second output: PTRACKS(id, f, 1)
-  % is the column and PTRACKS(id, f, 2) the row of track id in frame f, 0 0 where the
-  % track has no marker.
+  % a black-rimmed square at its first position. PTRACKS is vesquin4's second output:
+  % PTRACKS(id, f, 1) is the column and PTRACKS(id, f, 2) the row of track id in frame f,
+  % 0 0 where the track has no marker.
   background = kron (U, ones (zoom));
   rgb = repmat (0.85 * background, [1 1 3]);
   for id = 1:n
