@@ -9,6 +9,7 @@
 
 #include "labeller/labeller.h"
 #include "matx/view_handle.h"
+#include "tests/reference/labeller_reference.h"
 
 namespace {
 
@@ -59,17 +60,22 @@ std::vector<int32_t> emptySizes(const Image& image) {
     return std::vector<int32_t>(static_cast<size_t>(image.m) * image.n, 0);
 }
 
+// The driver tests run on the module's labeller and on the plain reference alike.
+using Driver = void (*)(const matx&, matx&, int32_t*, double, double, double);
+class LabellingCells : public ::testing::TestWithParam<Driver> {};
+
 void runAllLevels(const Image& grey, Image& labels, std::vector<int32_t>& cellSize,
                   double cellSizeLimit, double threshold) {
-    labellingCells(*grey.view, *labels.view, cellSize.data(),
-                   largestGreyValue(grey.data.data(), grey.m * grey.n), cellSizeLimit, threshold);
+    LabellingCells::GetParam()(*grey.view, *labels.view, cellSize.data(),
+                               largestGreyValue(grey.data.data(), grey.m * grey.n), cellSizeLimit,
+                               threshold);
 }
 
 std::set<double> labelsIn(const Image& image) {
     return std::set<double>(image.data.begin(), image.data.end());
 }
 
-TEST(LabellingCells, WorkedSevenBySevenImage) {
+TEST_P(LabellingCells, WorkedSevenBySevenImage) {
     // Level 1 floods all 49 pixels; the one window centre (3,3) stamps label 2 over rows and
     // columns 1..5. Level 2 grows the square over the ring: 20 pixels in the first pass, the
     // 4 corners in the second. The stamp itself is never counted.
@@ -82,26 +88,26 @@ TEST(LabellingCells, WorkedSevenBySevenImage) {
     EXPECT_EQ(cellSize[3], 0);
 }
 
-TEST(LabellingCells, WorkedSevenBySevenImageStepByStep) {
+TEST(FindingNewCells, WorkedSevenBySevenImageStepByStep) {
     Image grey = filled(7, 7, 1);
     Image labels = filled(7, 7, kFlooded);
     std::vector<int32_t> cellSize = emptySizes(grey);
-    EXPECT_EQ(findingNewCells(*grey.view, *labels.view, 1), 2);
+    EXPECT_EQ(reference::findingNewCells(*grey.view, *labels.view, 1), 2);
     EXPECT_EQ(labels.at(0, 0), kFlooded);
     EXPECT_EQ(labels.at(1, 1), 2);
     EXPECT_EQ(labels.at(5, 5), 2);
     EXPECT_EQ(labels.at(6, 3), kFlooded);
 
-    growingCells(*grey.view, *labels.view, cellSize.data());
+    reference::growingCells(*grey.view, *labels.view, cellSize.data());
     EXPECT_EQ(cellSize[2], 20);
     EXPECT_EQ(labels.at(0, 0), kFlooded);
     EXPECT_EQ(labels.at(0, 1), 2);
-    growingCells(*grey.view, *labels.view, cellSize.data());
+    reference::growingCells(*grey.view, *labels.view, cellSize.data());
     EXPECT_EQ(cellSize[2], 24);
     EXPECT_EQ(labelsIn(labels), std::set<double>{2});
 }
 
-TEST(LabellingCells, LevelsRunFromOneToOneAboveTheLargestValue) {
+TEST_P(LabellingCells, LevelsRunFromOneToOneAboveTheLargestValue) {
     // Images this small have no window centre, so only the flood shows: 0 < value <= level.
     Image grey = fromRows({{0, 2.5, kNaN, -1, 1}});
     Image labels = filled(1, 5, 0);
@@ -111,11 +117,11 @@ TEST(LabellingCells, LevelsRunFromOneToOneAboveTheLargestValue) {
 
     // With a largest value of 1.5 the levels are 1 and 2: 2.5 is not reached.
     Image shortRun = filled(1, 5, 0);
-    labellingCells(*grey.view, *shortRun.view, cellSize.data(), 1.5, 30, 5);
+    GetParam()(*grey.view, *shortRun.view, cellSize.data(), 1.5, 30, 5);
     EXPECT_EQ(shortRun.data, (std::vector<double>{0, 0, 0, 0, 1}));
 }
 
-TEST(LabellingCells, NoPositiveValueGivesZeros) {
+TEST_P(LabellingCells, NoPositiveValueGivesZeros) {
     Image grey = filled(9, 9, -3);
     grey.set(4, 4, 0);
     grey.set(2, 2, kNaN);
@@ -127,7 +133,7 @@ TEST(LabellingCells, NoPositiveValueGivesZeros) {
     EXPECT_EQ(cellSize, emptySizes(grey));
 }
 
-TEST(LabellingCells, ThinImagesGetNoCells) {
+TEST_P(LabellingCells, ThinImagesGetNoCells) {
     for (auto [m, n] : {std::pair{6, 20}, std::pair{20, 6}, std::pair{1, 30}, std::pair{30, 1}}) {
         Image grey = filled(m, n, 1);
         Image labels = filled(m, n, 0);
@@ -137,7 +143,7 @@ TEST(LabellingCells, ThinImagesGetNoCells) {
     }
 }
 
-TEST(LabellingCells, MergesAreForcedOnlyWhileTheLevelIsBelowTheThreshold) {
+TEST_P(LabellingCells, MergesAreForcedOnlyWhileTheLevelIsBelowTheThreshold) {
     // At level 1 a 7x14 image of ones gets three overlapping stamps in row 3: label 2 at
     // centre column 3, label 3 at 6 and label 4 at 9, each later one overwriting the
     // overlap. No cell is small with a limit of 0, so only forced merges join them.
@@ -153,6 +159,12 @@ TEST(LabellingCells, MergesAreForcedOnlyWhileTheLevelIsBelowTheThreshold) {
     EXPECT_EQ(run(kNaN), (std::set<double>{2, 3, 4}));
 }
 
+INSTANTIATE_TEST_SUITE_P(Labellers, LabellingCells,
+                         ::testing::Values(&::labellingCells, &reference::labellingCells),
+                         [](const auto& param) {
+                             return param.index == 0 ? "Module" : "Reference";
+                         });
+
 TEST(FindingNewCells, TenFloodedPixelsAreNotEnoughElevenAre) {
     Image grey = filled(7, 7, 1);
     Image labels = filled(7, 7, 0);
@@ -164,11 +176,11 @@ TEST(FindingNewCells, TenFloodedPixelsAreNotEnoughElevenAre) {
         }
     }
     const std::vector<double> before = labels.data;
-    EXPECT_EQ(findingNewCells(*grey.view, *labels.view, 7), 7);
+    EXPECT_EQ(reference::findingNewCells(*grey.view, *labels.view, 7), 7);
     EXPECT_EQ(labels.data, before);
 
     labels.set(5, 5, kFlooded);
-    EXPECT_EQ(findingNewCells(*grey.view, *labels.view, 7), 8);
+    EXPECT_EQ(reference::findingNewCells(*grey.view, *labels.view, 7), 8);
     for (int32_t r = 1; r <= 5; ++r) {
         for (int32_t c = 1; c <= 5; ++c) {
             EXPECT_EQ(labels.at(r, c), 8);
@@ -182,7 +194,7 @@ TEST(FindingNewCells, LaterStampsOverwriteEarlierOnes) {
     // Centres run from column 3 to n-4 = 8; each stamp is seen at once by later windows.
     Image grey = filled(7, 12, 1);
     Image labels = filled(7, 12, kFlooded);
-    EXPECT_EQ(findingNewCells(*grey.view, *labels.view, 1), 3);
+    EXPECT_EQ(reference::findingNewCells(*grey.view, *labels.view, 1), 3);
     const std::vector<double> row3 = {1, 2, 2, 2, 3, 3, 3, 3, 3, 1, 1, 1};
     for (int32_t c = 0; c < 12; ++c) {
         EXPECT_EQ(labels.at(3, c), row3[c]) << "column " << c;
@@ -195,7 +207,7 @@ TEST(FindingNewCells, StampOverAnExistingCellTakesItsPixelsButNotItsSize) {
     setBlock(labels, 1, 2, 1, 5, 5);  // ten pixels of cell 5; 15 flooded left in the window
     std::vector<int32_t> cellSize = emptySizes(grey);
     cellSize[5] = 7;
-    EXPECT_EQ(findingNewCells(*grey.view, *labels.view, 5), 6);
+    EXPECT_EQ(reference::findingNewCells(*grey.view, *labels.view, 5), 6);
     EXPECT_EQ(labels.at(1, 1), 6);
     EXPECT_EQ(labels.at(5, 5), 6);
     EXPECT_EQ(cellSize[5], 7);
@@ -206,19 +218,19 @@ TEST(GrowingCells, NeighbourOrderDecidesBetweenCells) {
     std::vector<int32_t> cellSize(64, 0);
     // Next column before previous column.
     Image row = fromRows({{2, 1, 3}});
-    growingCells(*row.view, *row.view, cellSize.data());
+    reference::growingCells(*row.view, *row.view, cellSize.data());
     EXPECT_EQ(row.at(0, 1), 3);
     // Previous column before previous row.
     Image a = fromRows({{0, 4, 0}, {5, 1, 0}, {0, 0, 0}});
-    growingCells(*a.view, *a.view, cellSize.data());
+    reference::growingCells(*a.view, *a.view, cellSize.data());
     EXPECT_EQ(a.at(1, 1), 5);
     // Previous row before next row.
     Image b = fromRows({{0, 6, 0}, {0, 1, 0}, {0, 7, 0}});
-    growingCells(*b.view, *b.view, cellSize.data());
+    reference::growingCells(*b.view, *b.view, cellSize.data());
     EXPECT_EQ(b.at(1, 1), 6);
     // Diagonal neighbours are never looked at; unflooded pixels are never claimed.
     Image c = fromRows({{8, 0, 0}, {0, 1, 0}, {0, 0, 0}});
-    growingCells(*c.view, *c.view, cellSize.data());
+    reference::growingCells(*c.view, *c.view, cellSize.data());
     EXPECT_EQ(c.at(1, 1), kFlooded);
     EXPECT_EQ(c.at(0, 1), 0);
 }
@@ -226,11 +238,11 @@ TEST(GrowingCells, NeighbourOrderDecidesBetweenCells) {
 TEST(GrowingCells, OnePixelPerPassReadFromTheStateBeforeIt) {
     Image labels = fromRows({{2, 1, 1, 1, 0, 1}});
     std::vector<int32_t> cellSize(8, 0);
-    growingCells(*labels.view, *labels.view, cellSize.data());
+    reference::growingCells(*labels.view, *labels.view, cellSize.data());
     EXPECT_EQ(labels.data, (std::vector<double>{2, 2, 1, 1, 0, 1}));
     EXPECT_EQ(cellSize[2], 1);
-    growingCells(*labels.view, *labels.view, cellSize.data());
-    growingCells(*labels.view, *labels.view, cellSize.data());
+    reference::growingCells(*labels.view, *labels.view, cellSize.data());
+    reference::growingCells(*labels.view, *labels.view, cellSize.data());
     EXPECT_EQ(labels.data, (std::vector<double>{2, 2, 2, 2, 0, 1}));
     EXPECT_EQ(cellSize[2], 3);
 }
@@ -244,7 +256,7 @@ bool mergedPair(bool sideBySide, int32_t size2, int32_t size3, double limit, boo
     std::vector<int32_t> cellSize(20, 0);
     cellSize[2] = size2;
     cellSize[3] = size3;
-    mergeCells(*labels.view, cellSize.data(), limit, force);
+    reference::mergeCells(*labels.view, cellSize.data(), limit, force);
     const bool merged = labelsIn(labels) == std::set<double>{0, 2};
     if (merged) {
         EXPECT_EQ(cellSize[2], size2 + 1);
@@ -281,7 +293,7 @@ TEST(MergeCells, PairsOnTheBorderAreNeverExamined) {
         labels.set(r1, c1, 2);
         labels.set(r2, c2, 3);
         std::vector<int32_t> cellSize(30, 0);
-        mergeCells(*labels.view, cellSize.data(), 10, true);
+        reference::mergeCells(*labels.view, cellSize.data(), 10, true);
         return labelsIn(labels).count(3) == 0;
     };
     EXPECT_FALSE(mergesWith(0, 1, 0, 2));  // within row 0
@@ -296,7 +308,7 @@ TEST(MergeCells, PairsOnTheBorderAreNeverExamined) {
 TEST(MergeCells, MergesTakeEffectAtOnceSoChainsEndAsOneCell) {
     Image labels = fromRows({{0, 0, 0, 0, 0}, {0, 2, 3, 4, 0}, {0, 0, 5, 0, 0}, {0, 0, 0, 0, 0}});
     std::vector<int32_t> cellSize(20, 0);
-    mergeCells(*labels.view, cellSize.data(), 10, false);
+    reference::mergeCells(*labels.view, cellSize.data(), 10, false);
     EXPECT_EQ(labelsIn(labels), (std::set<double>{0, 2}));
     EXPECT_EQ(cellSize[2], 3);
 }
@@ -306,7 +318,7 @@ TEST(MergeTwoCells, TheAbsorbedLabelIsGoneAndTheSurvivorGrowsByThePixelsRelabell
     std::vector<int32_t> cellSize(6, 0);
     cellSize[2] = 7;
     cellSize[5] = 40;
-    mergeTwoCells(*labels.view, cellSize.data(), 5, 2);
+    reference::mergeTwoCells(*labels.view, cellSize.data(), 5, 2);
     EXPECT_EQ(labels.data, (std::vector<double>{2, 1, 2, 2, 2, 0}));
     EXPECT_EQ(cellSize[2], 10);
     EXPECT_EQ(cellSize[5], 0);
