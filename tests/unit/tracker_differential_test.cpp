@@ -115,6 +115,47 @@ void drawMarkerBlocks(std::mt19937_64& rng, Case& c) {
     }
 }
 
+// Partners on the ring at one Chebyshev distance around each marker, none nearer: searches
+// beyond radius 3 that find several free pixels of the ring at once, often the top and the
+// bottom pixel of one column.
+void drawRings(std::mt19937_64& rng, Case& c) {
+    for (int t = 0; t + 1 < c.frames; ++t) {
+        const int centres = uniform(rng, 1, 4);
+        for (int k = 0; k < centres; ++k) {
+            // Mostly a distance the centre can reach inside the border.
+            const int reach = (std::min(c.rows, c.cols) - 3) / 2;
+            const int d = uniform(rng, 3, std::clamp(reach, 3, 12));
+            const bool inside = chance(rng, 0.8) && d <= reach;
+            const int y =
+                inside ? uniform(rng, d + 1, c.rows - d - 2) : uniform(rng, 0, c.rows - 1);
+            const int x =
+                inside ? uniform(rng, d + 1, c.cols - d - 2) : uniform(rng, 0, c.cols - 1);
+            const double density = pick(rng, {0.05, 0.2, 0.6, 1.0});
+            // Often nothing in the outer columns, so that the inner ones decide.
+            const double outerDensity = pick(rng, {0.0, 0.0, 0.1, density});
+            c.at(y, x, t) = markerValue(rng);
+            auto place = [&](int r, int col) {
+                if (r >= 0 && r < c.rows && col >= 0 && col < c.cols) {
+                    c.at(r, col, t + 1) = markerValue(rng);
+                }
+            };
+            for (int col = x - d; col <= x + d; ++col) {
+                if (col == x - d || col == x + d) {
+                    for (int r = y - d; r <= y + d; ++r) {
+                        if (chance(rng, outerDensity)) {
+                            place(r, col);
+                        }
+                    }
+                } else if (chance(rng, density)) {
+                    // Top and bottom of an inner column share one draw: they tie for it.
+                    place(y - d, col);
+                    place(y + d, col);
+                }
+            }
+        }
+    }
+}
+
 int randomMaxDistance(std::mt19937_64& rng, const Case& c) {
     const int side = std::max(c.rows, c.cols);
     switch (uniform(rng, 0, 5)) {
@@ -165,7 +206,7 @@ Case randomCase(uint64_t seed, int largest) {
         v = backgroundValue(rng, background);
     }
     if (c.frameSize() > 0 && c.frames > 0) {
-        switch (uniform(rng, 0, 5)) {
+        switch (uniform(rng, 0, 6)) {
             case 0: {  // scattered markers, from very sparse to nearly all
                 const double density = pick(rng, {0.005, 0.02, 0.08, 0.3, 0.7, 0.95});
                 for (uint8_t& v : c.I) {
@@ -195,6 +236,9 @@ Case randomCase(uint64_t seed, int largest) {
                         }
                     }
                 }
+                break;
+            case 5:
+                drawRings(rng, c);
                 break;
             default:
                 drawMovingMarkers(rng, c);
