@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -243,6 +244,16 @@ bool linkToPartner(uint8_t* I, const StackLayout& layout, const TrackOutputs& ou
     return true;
 }
 
+// A link writes the track id at its partner in Itracks, a pixel the tracker has not touched
+// before: without a hint every link waits for memory there.
+void prefetchForWriting(const uint16_t* address) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address, 1);
+#else
+    static_cast<void>(address);
+#endif
+}
+
 // Every marker of the stack to kFreeMarker, nothing else changed: what the pairs leave when
 // none of them links. Written as a select so that it compiles to vector code.
 void freeEveryMarker(uint8_t* I, std::size_t elements) {
@@ -251,41 +262,67 @@ void freeEveryMarker(uint8_t* I, std::size_t elements) {
     }
 }
 
-// Stretches of a column are first tested for a marker as a whole, which compiles to vector
-// code; most stretches of a sparse frame hold none.
-constexpr int32_t kStretch = 32;
+// A frame is one block of memory, column after column, scanned in blocks: a block is first
+// tested as a whole for a marker (vector code); only blocks that hold one are looked into, an
+// 8-byte word at a time, and only words that hold one byte by byte. Most of a sparse frame
+// is passed over at the first test.
+constexpr std::size_t kBlock = 64;
+constexpr std::size_t kWord = sizeof(uint64_t);
 
 bool anyMarkerIn(const uint8_t* pixels) {
-    bool any = false;
-    for (int32_t k = 0; k < kStretch; ++k) {
-        any |= isMarker(pixels[k]);
+    // A maximum, not an "or" of comparisons: compilers turn this one into vector code.
+    uint8_t largest = 0;
+    for (std::size_t k = 0; k < kBlock; ++k) {
+        largest = std::max(largest, pixels[k]);
     }
-    return any;
+    return isMarker(largest);
+}
+
+// Whether any byte of the word is 254 or 255, the order of the bytes aside: a byte is at
+// least 254 exactly when its top bit is set and its low seven bits plus 2 reach the top bit.
+// The sum never carries into the next byte.
+bool anyMarkerInWord(const uint8_t* pixels) {
+    constexpr uint64_t kLowBits = 0x7F7F7F7F7F7F7F7FULL;
+    constexpr uint64_t kTopBits = 0x8080808080808080ULL;
+    constexpr uint64_t kTwos = 0x0202020202020202ULL;
+    uint64_t word;
+    std::memcpy(&word, pixels, sizeof word);
+    return (((word & kLowBits) + kTwos) & word & kTopBits) != 0;
 }
 
 // Frees every marker of `frame` and lists them column by column, in memory order.
-void freeAndListMarkers(uint8_t* frame, int32_t rows, int32_t cols,
+void freeAndListMarkers(uint8_t* frame, int32_t rows, std::size_t frameSize,
                         std::vector<FramePixel>& listed) {
     listed.clear();
-    auto visit = [&](uint8_t* column, int32_t r, int32_t col) {
-        if (isMarker(column[r])) {
-            column[r] = kFreeMarker;
-            listed.push_back({static_cast<uint16_t>(r), static_cast<uint16_t>(col)});
+    // Pixels are met in increasing order, so the column is found by counting columns up.
+    int32_t col = 0;
+    std::size_t columnStart = 0;
+    auto visit = [&](std::size_t k) {
+        if (!isMarker(frame[k])) {
+            return;
         }
+        frame[k] = kFreeMarker;
+        while (k >= columnStart + rows) {
+            ++col;
+            columnStart += rows;
+        }
+        listed.push_back({static_cast<uint16_t>(k - columnStart), static_cast<uint16_t>(col)});
     };
-    for (int32_t col = 0; col < cols; ++col) {
-        uint8_t* column = frame + static_cast<std::size_t>(col) * rows;
-        int32_t r = 0;
-        for (; r + kStretch <= rows; r += kStretch) {
-            if (anyMarkerIn(column + r)) {
-                for (int32_t k = r; k < r + kStretch; ++k) {
-                    visit(column, k, col);
+    std::size_t k = 0;
+    for (; k + kBlock <= frameSize; k += kBlock) {
+        if (!anyMarkerIn(frame + k)) {
+            continue;
+        }
+        for (std::size_t w = k; w < k + kBlock; w += kWord) {
+            if (anyMarkerInWord(frame + w)) {
+                for (std::size_t b = w; b < w + kWord; ++b) {
+                    visit(b);
                 }
             }
         }
-        for (; r < rows; ++r) {
-            visit(column, r, col);
-        }
+    }
+    for (; k < frameSize; ++k) {
+        visit(k);
     }
 }
 
@@ -385,7 +422,7 @@ int tracking(uint8_t* I, uint16_t* Itracks, double* tracklength, double* trackst
 
     uint16_t trackCount = 0;
     bool refused = false;
-    freeAndListMarkers(I, rows, cols, current);
+    freeAndListMarkers(I, rows, layout.frameSize, current);
     for (int32_t t = 0; t < frames - 1; ++t) {
         uint8_t* frame = I + static_cast<std::size_t>(t) * layout.frameSize;
         if (t > 0) {
@@ -394,11 +431,13 @@ int tracking(uint8_t* I, uint16_t* Itracks, double* tracklength, double* trackst
                 frame[p.row + static_cast<std::size_t>(p.col) * rows] = kFreeMarker;
             }
         }
-        freeAndListMarkers(frame + layout.frameSize, rows, cols, next);
+        freeAndListMarkers(frame + layout.frameSize, rows, layout.frameSize, next);
         openMarkersInRowOrder(current, rows, cols, rowStart, open);
         if (!open.empty() && !next.empty()) {
+            uint16_t* nextTracks = Itracks + static_cast<std::size_t>(t + 1) * layout.frameSize;
             for (const FramePixel& p : next) {
                 index.add(p.row, p.col);
+                prefetchForWriting(nextTracks + p.row + static_cast<std::size_t>(p.col) * rows);
             }
             refused |=
                 linkPair(I, layout, out, trackCount, open, index, next.size(), t, maxDistance);
