@@ -55,12 +55,29 @@ struct FramePixel {
     uint16_t col;
 };
 
+// The markers of one frame, in a buffer sized for a whole frame once, so that listing a
+// marker is a plain store.
+struct MarkerList {
+    std::vector<FramePixel> pixels;
+    std::size_t count = 0;
+
+    const FramePixel* begin() const { return pixels.data(); }
+    const FramePixel* end() const { return pixels.data() + count; }
+    bool empty() const { return count == 0; }
+};
+
 // A marker of the current frame that may still link in this pair.
 struct OpenMarker {
     uint16_t x;  // 0-based column
     uint16_t y;  // 0-based row
     // The largest radius at which it passes the border test.
     uint16_t lastRadius;
+};
+
+// The markers of the current frame still open, in the order in which they claim partners.
+struct OpenList {
+    std::vector<OpenMarker> markers;
+    std::size_t count = 0;
 };
 
 // The buffers that links write into besides I.
@@ -291,9 +308,9 @@ bool anyMarkerInWord(const uint8_t* pixels) {
 }
 
 // Frees every marker of `frame` and lists them column by column, in memory order.
-void freeAndListMarkers(uint8_t* frame, int32_t rows, std::size_t frameSize,
-                        std::vector<FramePixel>& listed) {
-    listed.clear();
+void freeAndListMarkers(uint8_t* frame, int32_t rows, std::size_t frameSize, MarkerList& listed) {
+    FramePixel* list = listed.pixels.data();
+    std::size_t count = 0;
     // Pixels are met in increasing order, so the column is found by counting columns up.
     int32_t col = 0;
     std::size_t columnStart = 0;
@@ -306,7 +323,7 @@ void freeAndListMarkers(uint8_t* frame, int32_t rows, std::size_t frameSize,
             ++col;
             columnStart += rows;
         }
-        listed.push_back({static_cast<uint16_t>(k - columnStart), static_cast<uint16_t>(col)});
+        list[count++] = {static_cast<uint16_t>(k - columnStart), static_cast<uint16_t>(col)};
     };
     std::size_t k = 0;
     for (; k + kBlock <= frameSize; k += kBlock) {
@@ -324,53 +341,67 @@ void freeAndListMarkers(uint8_t* frame, int32_t rows, std::size_t frameSize,
     for (; k < frameSize; ++k) {
         visit(k);
     }
+    listed.count = count;
 }
 
 // The markers of the current frame that pass the border test at the first radius, in row
 // order (rows outer, columns inner), the order in which they claim partners. `listed` is in
 // column order; a counting sort by row keeps the columns of each row increasing.
-void openMarkersInRowOrder(const std::vector<FramePixel>& listed, int32_t rows, int32_t cols,
-                           std::vector<int32_t>& rowStart, std::vector<OpenMarker>& open) {
+void openMarkersInRowOrder(const MarkerList& listed, int32_t rows, int32_t cols,
+                           std::vector<int32_t>& rowStart, OpenList& open) {
     auto lastRadius = [&](const FramePixel& p) {
         // radius < x and x < cols - radius, the same for rows.
-        return std::min({p.col - 1, p.row - 1, cols - 1 - p.col, rows - 1 - p.row});
+        const int32_t x = p.col;
+        const int32_t y = p.row;
+        return std::min(std::min(x - 1, y - 1), std::min(cols - 1 - x, rows - 1 - y));
     };
-    std::fill(rowStart.begin(), rowStart.end(), 0);
+    int32_t* start = rowStart.data();
+    std::fill(start, start + rows + 1, 0);
     for (const FramePixel& p : listed) {
         if (lastRadius(p) >= kFirstRadius) {
-            ++rowStart[p.row + 1];
+            ++start[p.row + 1];
         }
     }
     for (int32_t r = 0; r < rows; ++r) {
-        rowStart[r + 1] += rowStart[r];
+        start[r + 1] += start[r];
     }
-    open.resize(static_cast<std::size_t>(rowStart[rows]));
+    open.count = static_cast<std::size_t>(start[rows]);
+    OpenMarker* markers = open.markers.data();
     for (const FramePixel& p : listed) {
         const int32_t radius = lastRadius(p);
         if (radius >= kFirstRadius) {
-            open[rowStart[p.row]++] = {p.col, p.row, static_cast<uint16_t>(radius)};
+            markers[start[p.row]++] = {p.col, p.row, static_cast<uint16_t>(radius)};
         }
     }
 }
 
+// Once a start has been refused at the track limit, a marker without a track can only be
+// refused again, which changes nothing: it need not search at all.
+bool canOnlyBeRefused(const StackLayout& layout, const TrackOutputs& out, uint16_t trackCount,
+                      bool refused, const OpenMarker& m, int32_t frame) {
+    return refused && trackCount == kMaxTracks && out.Itracks[layout.at(m.y, m.x, frame)] == 0;
+}
+
 // Radius outer, markers inner: every open marker tries a radius before any tries the next,
-// so a nearer partner always wins over list order. Returns whether a track was refused.
-bool linkPair(uint8_t* I, const StackLayout& layout, const TrackOutputs& out, uint16_t& trackCount,
-              std::vector<OpenMarker>& open, FreeMarkerIndex& index, std::size_t freeCount,
+// so a nearer partner always wins over list order. `refused` is set when a track is refused.
+void linkPair(uint8_t* I, const StackLayout& layout, const TrackOutputs& out, uint16_t& trackCount,
+              bool& refused, OpenList& open, FreeMarkerIndex& index, std::size_t freeCount,
               int32_t frame, int32_t maxDistance) {
-    bool refused = false;
-    for (int32_t radius = kFirstRadius; radius <= maxDistance && !open.empty() && freeCount > 0;
+    OpenMarker* markers = open.markers.data();
+    for (int32_t radius = kFirstRadius; radius <= maxDistance && open.count > 0 && freeCount > 0;
          ++radius) {
         std::size_t kept = 0;
-        for (const OpenMarker& m : open) {
-            if (m.lastRadius < radius) {
+        for (std::size_t k = 0; k < open.count; ++k) {
+            const OpenMarker m = markers[k];
+            if (m.lastRadius < radius ||
+                canOnlyBeRefused(layout, out, trackCount, refused, m, frame)) {
                 continue;
             }
             PixelPosition partner{};
             const bool found = radius == kFirstRadius ? firstFreeInSquare(index, m, radius, partner)
                                                       : firstFreeOnRing(index, m, radius, partner);
             if (!found) {
-                open[kept++] = m;
+                markers[kept++] = m;
             } else if (linkToPartner(I, layout, out, trackCount, m, frame, partner)) {
                 index.remove(partner.row, partner.col);
                 --freeCount;
@@ -378,9 +409,8 @@ bool linkPair(uint8_t* I, const StackLayout& layout, const TrackOutputs& out, ui
                 refused = true;
             }
         }
-        open.resize(kept);
+        open.count = kept;
     }
-    return refused;
 }
 
 }  // namespace
@@ -411,12 +441,9 @@ int tracking(uint8_t* I, uint16_t* Itracks, double* tracklength, double* trackst
                            static_cast<std::size_t>(frames)};
 
     // Every scratch buffer at its largest before anything is written.
-    std::vector<FramePixel> current;
-    std::vector<FramePixel> next;
-    current.reserve(layout.frameSize);
-    next.reserve(layout.frameSize);
-    std::vector<OpenMarker> open;
-    open.reserve(layout.frameSize);
+    MarkerList current{std::vector<FramePixel>(layout.frameSize)};
+    MarkerList next{std::vector<FramePixel>(layout.frameSize)};
+    OpenList open{std::vector<OpenMarker>(layout.frameSize)};
     std::vector<int32_t> rowStart(static_cast<std::size_t>(rows) + 1);
     FreeMarkerIndex index(rows, cols);
 
@@ -433,14 +460,13 @@ int tracking(uint8_t* I, uint16_t* Itracks, double* tracklength, double* trackst
         }
         freeAndListMarkers(frame + layout.frameSize, rows, layout.frameSize, next);
         openMarkersInRowOrder(current, rows, cols, rowStart, open);
-        if (!open.empty() && !next.empty()) {
+        if (open.count > 0 && !next.empty()) {
             uint16_t* nextTracks = Itracks + static_cast<std::size_t>(t + 1) * layout.frameSize;
             for (const FramePixel& p : next) {
                 index.add(p.row, p.col);
                 prefetchForWriting(nextTracks + p.row + static_cast<std::size_t>(p.col) * rows);
             }
-            refused |=
-                linkPair(I, layout, out, trackCount, open, index, next.size(), t, maxDistance);
+            linkPair(I, layout, out, trackCount, refused, open, index, next.count, t, maxDistance);
             for (const FramePixel& p : next) {
                 index.remove(p.row, p.col);
             }
