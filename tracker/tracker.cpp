@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -56,13 +57,13 @@ struct FramePixel {
 };
 
 // The markers of one frame, in a buffer sized for a whole frame once, so that listing a
-// marker is a plain store.
+// marker is a plain store. Left uninitialised: only the first `count` entries are read.
 struct MarkerList {
-    std::vector<FramePixel> pixels;
+    std::unique_ptr<FramePixel[]> pixels;
     std::size_t count = 0;
 
-    const FramePixel* begin() const { return pixels.data(); }
-    const FramePixel* end() const { return pixels.data() + count; }
+    const FramePixel* begin() const { return pixels.get(); }
+    const FramePixel* end() const { return pixels.get() + count; }
     bool empty() const { return count == 0; }
 };
 
@@ -76,7 +77,7 @@ struct OpenMarker {
 
 // The markers of the current frame still open, in the order in which they claim partners.
 struct OpenList {
-    std::vector<OpenMarker> markers;
+    std::unique_ptr<OpenMarker[]> markers;  // uninitialised, like MarkerList
     std::size_t count = 0;
 };
 
@@ -309,7 +310,7 @@ bool anyMarkerInWord(const uint8_t* pixels) {
 
 // Frees every marker of `frame` and lists them column by column, in memory order.
 void freeAndListMarkers(uint8_t* frame, int32_t rows, std::size_t frameSize, MarkerList& listed) {
-    FramePixel* list = listed.pixels.data();
+    FramePixel* list = listed.pixels.get();
     std::size_t count = 0;
     // Pixels are met in increasing order, so the column is found by counting columns up.
     int32_t col = 0;
@@ -366,7 +367,7 @@ void openMarkersInRowOrder(const MarkerList& listed, int32_t rows, int32_t cols,
         start[r + 1] += start[r];
     }
     open.count = static_cast<std::size_t>(start[rows]);
-    OpenMarker* markers = open.markers.data();
+    OpenMarker* markers = open.markers.get();
     for (const FramePixel& p : listed) {
         const int32_t radius = lastRadius(p);
         if (radius >= kFirstRadius) {
@@ -387,7 +388,7 @@ bool canOnlyBeRefused(const StackLayout& layout, const TrackOutputs& out, uint16
 void linkPair(uint8_t* I, const StackLayout& layout, const TrackOutputs& out, uint16_t& trackCount,
               bool& refused, OpenList& open, FreeMarkerIndex& index, std::size_t freeCount,
               int32_t frame, int32_t maxDistance) {
-    OpenMarker* markers = open.markers.data();
+    OpenMarker* markers = open.markers.get();
     for (int32_t radius = kFirstRadius; radius <= maxDistance && open.count > 0 && freeCount > 0;
          ++radius) {
         std::size_t kept = 0;
@@ -441,9 +442,9 @@ int tracking(uint8_t* I, uint16_t* Itracks, double* tracklength, double* trackst
                            static_cast<std::size_t>(frames)};
 
     // Every scratch buffer at its largest before anything is written.
-    MarkerList current{std::vector<FramePixel>(layout.frameSize)};
-    MarkerList next{std::vector<FramePixel>(layout.frameSize)};
-    OpenList open{std::vector<OpenMarker>(layout.frameSize)};
+    MarkerList current{std::unique_ptr<FramePixel[]>(new FramePixel[layout.frameSize])};
+    MarkerList next{std::unique_ptr<FramePixel[]>(new FramePixel[layout.frameSize])};
+    OpenList open{std::unique_ptr<OpenMarker[]>(new OpenMarker[layout.frameSize])};
     std::vector<int32_t> rowStart(static_cast<std::size_t>(rows) + 1);
     FreeMarkerIndex index(rows, cols);
 
