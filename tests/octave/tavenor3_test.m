@@ -49,7 +49,8 @@
 %!          'one pixel of Inf', {Inf, 254}, endless;
 %!          '3-D image', {cat(3, G, fliplr(G)), 254}, {tavenor3([G fliplr(G)], 254)};
 %!          '4-D image', {repmat(G, [1 1 2 2]), 254}, {tavenor3(repmat(G, 1, 4), 254)};
-%!          'NaN and -Inf pixels, neither seeds nor claimed', {[-Inf NaN 255 0], 254}, {[0 0 1 1]};
+%!          'NaN never labelled, -Inf no seed but claimed', {[-Inf NaN 255 0 -Inf], 254}, ...
+%!            {[0 0 1 1 1]};
 %!          'NaN everywhere', {NaN(5), 254}, {zeros(5)};
 %!          'negative values only', {-G - 1, -0.5}, {zeros(4, 6)};
 %!          'an Inf pixel', {[1 2; Inf 3], 2}, endless;
