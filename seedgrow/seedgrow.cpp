@@ -1,6 +1,38 @@
 #include "seedgrow/seedgrow.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
+
+// The grower visits, at each level, only the frontier entries that can claim at it.
+//
+// Why that is exact. Labels never change once written: a claim turns a free pixel into a
+// labelled one, and nothing turns a labelled pixel back. So
+//   - an entry that touches a pixel of another label touches it at every later level and
+//     never spreads again: it leaves the queue for good;
+//   - the free neighbours of an entry only become fewer. An entry claims at a level only when
+//     one of them has a grey value below the level; the smallest such grey value (its wake
+//     value, NaN never counting) can only rise. An entry whose wake value is not below the
+//     level when the level starts claims nothing at it, whatever the entries before it do,
+//     and walking it changes nothing. An entry without a free neighbour whose grey value is
+//     a number never claims again: it leaves the queue for good too.
+// The queue is a min-heap on wake values. A value stored there may have become too low since
+// (a neighbour was claimed by another entry), never too high, so the entries popped at a
+// level are checked again before they are walked, and put back with their real value.
+//
+// Why the order is the frontier order. Between levels the list in GrowthScratch holds every
+// labelled pixel exactly as the frontier does: the seeds in row-by-row order, and at each
+// level every entry followed directly by the pixels it claimed, in claim order, ahead of its
+// claims of earlier levels. Inserting each claim after the previous claim of the same entry
+// at the same level (the first right after the entry) builds exactly that; entries that claim
+// nothing keep their place. The order tags increase along the list, and renumbering a run of
+// tags keeps its order, so the entries that claim at a level are sorted by tag once, before
+// any of them claims, and are walked in that order: the frontier order, which the insertions
+// made during the level do not change. Each is walked as the frontier walks it: touch test,
+// then claims, with the labels written so far at this level.
+//
+// The final widening has no touch test, so entries that left the queue for touching still
+// widen: it walks the whole list, in order, as the frontier is walked.
 
 namespace {
 
@@ -13,8 +45,27 @@ constexpr double kLevelStep = 0.05;
 constexpr double kFirstLabel = 1.0;
 // 2^49: from here on a double steps by 0.125, so adding 0.05 rounds back to the same value.
 constexpr double kStuckLevel = 562949953421312.0;
+// The wake value of an entry that no level can make claim: no free neighbour has a grey value
+// below +Inf (a NaN never has).
+constexpr double kNeverWakes = std::numeric_limits<double>::infinity();
 
 constexpr int kMostNeighbours = 4;
+
+// The end of the frontier list.
+constexpr int32_t kNoEntry = -1;
+// Order tags lie in [0, 2^62). A tag range of 2^i may hold at most (2 / 1.4)^i entries before
+// it is considered crowded; 1.4 keeps the whole range uncrowded for up to 2^31 entries, and
+// below 2 bounds the renumbering to an amortised O(log n) per insertion (the order-maintenance
+// list of Bender, Cole, Demaine, Farach-Colton and Zito).
+constexpr int kTagBits = 62;
+constexpr uint64_t kTagEnd = uint64_t{1} << kTagBits;
+constexpr double kTagCrowding = 1.4;
+
+struct Grower {
+    const matx& grey;
+    matx& labels;
+    GrowthScratch& scratch;
+};
 
 double valueAt(const matx& view, pixelPos pixel) {
     return view.col[pixel.column][pixel.row];
@@ -26,6 +77,14 @@ bool isLabelled(double label) {
 
 bool isFree(double label) {
     return label < kFirstLabel;
+}
+
+int32_t indexOf(const matx& image, pixelPos pixel) {
+    return pixel.column * image.m + pixel.row;
+}
+
+pixelPos pixelAt(const matx& image, int32_t index) {
+    return {index / image.m, index % image.m};
 }
 
 // The neighbours of `pixel` that lie inside the image, in the fixed order next column,
@@ -59,27 +118,6 @@ double maximumOfView(const matx& grey) {
     return maxGrey;
 }
 
-// Rows outer, columns inner (not the storage order): seed labels are numbered row by row.
-// Writes every label element; returns the number of seeds, all listed in `frontier`.
-int32_t plantingSeeds(const matx& grey, matx& labels, double celllevel, pixelPos* frontier) {
-    // Counting seeds rather than holding the next label keeps the count within int32 even
-    // when every one of 2^31 - 1 pixels is a seed.
-    int32_t seeds = 0;
-    for (int32_t r = 0; r < grey.m; ++r) {
-        for (int32_t c = 0; c < grey.n; ++c) {
-            // Equal to celllevel, or NaN, is no seed.
-            if (grey.col[c][r] > celllevel) {
-                frontier[seeds] = {c, r};
-                ++seeds;
-                labels.col[c][r] = static_cast<double>(seeds);
-            } else {
-                labels.col[c][r] = kUnlabelled;
-            }
-        }
-    }
-    return seeds;
-}
-
 bool touchesOtherLabel(const matx& labels, double label, const pixelPos* neighbours, int count) {
     for (int k = 0; k < count; ++k) {
         const double other = valueAt(labels, neighbours[k]);
@@ -95,70 +133,298 @@ bool isClaimable(const matx& grey, const matx& labels, pixelPos pixel, double le
     return isFree(valueAt(labels, pixel)) && valueAt(grey, pixel) < level;
 }
 
-// One level: walks the frontier in order and lists in `candidates` each entry followed by
-// the neighbours it claimed. Claims are written at once, so later entries of the same walk
-// see them in their touch tests and claims; claimed pixels are not walked until the next
-// level. Returns the number of candidates.
-int32_t spreadingAtLevel(const matx& grey, matx& labels, double level, const pixelPos* frontier,
-                         int32_t frontierCount, pixelPos* candidates) {
-    int32_t candidateCount = 0;
-    for (int32_t k = 0; k < frontierCount; ++k) {
-        const pixelPos entry = frontier[k];
-        const double label = valueAt(labels, entry);
-        // The entry stays in the frontier whether or not it spreads.
-        candidates[candidateCount++] = entry;
-
-        pixelPos neighbours[kMostNeighbours];
-        const int count = neighboursInside(labels, entry, neighbours);
-        if (touchesOtherLabel(labels, label, neighbours, count)) {
-            continue;
+// The smallest grey value among the free neighbours; kNeverWakes when there is none that is
+// below +Inf.
+double wakeValue(const matx& grey, const matx& labels, const pixelPos* neighbours, int count) {
+    double wake = kNeverWakes;
+    for (int k = 0; k < count; ++k) {
+        const double value = valueAt(grey, neighbours[k]);
+        if (isFree(valueAt(labels, neighbours[k])) && value < wake) {
+            wake = value;
         }
-        for (int i = 0; i < count; ++i) {
-            if (isClaimable(grey, labels, neighbours[i], level)) {
-                labels.col[neighbours[i].column][neighbours[i].row] = label;
-                candidates[candidateCount++] = neighbours[i];
+    }
+    return wake;
+}
+
+// --- The frontier list ------------------------------------------------------------------
+
+uint64_t tagGapAfter(const GrowthScratch& s, int32_t entry) {
+    const int32_t next = s.nextInFrontier[entry];
+    return (next == kNoEntry ? kTagEnd : s.orderTag[next]) - s.orderTag[entry];
+}
+
+// Renumbers the entries around `entry` so that a gap of at least 2 tags follows it: the
+// smallest aligned tag range holding its tag that is not crowded gets its entries spread
+// evenly over it. The whole tag space is never crowded.
+void spreadTagsAround(GrowthScratch& s, int32_t entry) {
+    int32_t first = entry;
+    int32_t last = entry;
+    uint64_t count = 1;
+    double allowed = 1.0;
+    for (int bits = 1; bits <= kTagBits; ++bits) {
+        allowed *= 2.0 / kTagCrowding;
+        const uint64_t size = uint64_t{1} << bits;
+        const uint64_t start = s.orderTag[entry] & ~(size - 1);
+        const uint64_t end = start + size;
+        while (s.previousInFrontier[first] != kNoEntry &&
+               s.orderTag[s.previousInFrontier[first]] >= start) {
+            first = s.previousInFrontier[first];
+            ++count;
+        }
+        while (s.nextInFrontier[last] != kNoEntry && s.orderTag[s.nextInFrontier[last]] < end) {
+            last = s.nextInFrontier[last];
+            ++count;
+        }
+        if (bits == kTagBits || (static_cast<double>(count) <= allowed && 2 * count <= size)) {
+            // Tags before the range lie below `start`, tags after it at `end` or above; the
+            // last entry of the run keeps a gap of `spacing` before them.
+            const uint64_t spacing = size / count;
+            uint64_t tag = start;
+            for (int32_t e = first;; e = s.nextInFrontier[e]) {
+                s.orderTag[e] = tag;
+                tag += spacing;
+                if (e == last) {
+                    break;
+                }
+            }
+            return;
+        }
+    }
+}
+
+void insertAfter(GrowthScratch& s, int32_t entry, int32_t newcomer) {
+    if (tagGapAfter(s, entry) < 2) {
+        spreadTagsAround(s, entry);
+    }
+    const int32_t next = s.nextInFrontier[entry];
+    s.orderTag[newcomer] = s.orderTag[entry] + tagGapAfter(s, entry) / 2;
+    s.previousInFrontier[newcomer] = entry;
+    s.nextInFrontier[newcomer] = next;
+    s.nextInFrontier[entry] = newcomer;
+    if (next != kNoEntry) {
+        s.previousInFrontier[next] = newcomer;
+    }
+}
+
+// --- The queue of entries that may still claim -------------------------------------------
+
+bool wakesLater(const WakingEntry& a, const WakingEntry& b) {
+    return a.wake > b.wake;
+}
+
+void pushWaking(GrowthScratch& s, double wake, pixelPos pixel) {
+    s.waking.push_back({wake, pixel});
+    std::push_heap(s.waking.begin(), s.waking.end(), wakesLater);
+}
+
+WakingEntry popWaking(GrowthScratch& s) {
+    std::pop_heap(s.waking.begin(), s.waking.end(), wakesLater);
+    const WakingEntry top = s.waking.back();
+    s.waking.pop_back();
+    return top;
+}
+
+// Queues `pixel` unless it can never claim again: it touches another label, or no free
+// neighbour has a grey value that a level could pass.
+void queueIfItMayClaim(Grower& g, pixelPos pixel) {
+    pixelPos neighbours[kMostNeighbours];
+    const int count = neighboursInside(g.labels, pixel, neighbours);
+    if (touchesOtherLabel(g.labels, valueAt(g.labels, pixel), neighbours, count)) {
+        return;
+    }
+    const double wake = wakeValue(g.grey, g.labels, neighbours, count);
+    if (wake < kNeverWakes) {
+        pushWaking(g.scratch, wake, pixel);
+    }
+}
+
+// --- The steps of the grower --------------------------------------------------------------
+
+// Rows outer, columns inner (not the storage order): seed labels are numbered row by row,
+// and the frontier starts with the seeds in that order. Writes every label element; returns
+// the index of the first seed, or kNoEntry.
+int32_t plantingSeeds(Grower& g, double celllevel) {
+    GrowthScratch& s = g.scratch;
+    // Counting seeds rather than holding the next label keeps the count within int32 even
+    // when every one of 2^31 - 1 pixels is a seed.
+    int32_t seeds = 0;
+    int32_t first = kNoEntry;
+    int32_t last = kNoEntry;
+    for (int32_t r = 0; r < g.grey.m; ++r) {
+        for (int32_t c = 0; c < g.grey.n; ++c) {
+            // Equal to celllevel, or NaN, is no seed.
+            if (g.grey.col[c][r] > celllevel) {
+                ++seeds;
+                g.labels.col[c][r] = static_cast<double>(seeds);
+                const int32_t entry = indexOf(g.grey, {c, r});
+                s.previousInFrontier[entry] = last;
+                s.nextInFrontier[entry] = kNoEntry;
+                if (last == kNoEntry) {
+                    first = entry;
+                } else {
+                    s.nextInFrontier[last] = entry;
+                }
+                last = entry;
+            } else {
+                g.labels.col[c][r] = kUnlabelled;
             }
         }
     }
-    return candidateCount;
+    // Spread evenly: at least 2^31 tags apart, and as far from the end.
+    const uint64_t spacing = kTagEnd / (static_cast<uint64_t>(seeds) + 1);
+    uint64_t tag = spacing;
+    for (int32_t entry = first; entry != kNoEntry; entry = s.nextInFrontier[entry]) {
+        s.orderTag[entry] = tag;
+        tag += spacing;
+    }
+    // Only now are all seed labels written, which the touch tests read.
+    for (int32_t entry = first; entry != kNoEntry; entry = s.nextInFrontier[entry]) {
+        queueIfItMayClaim(g, pixelAt(g.grey, entry));
+    }
+    return first;
+}
+
+// Takes from the queue the entries that can claim at `level`, as the labels stand when the
+// level starts, in frontier order.
+void gatheringBatch(Grower& g, double level) {
+    GrowthScratch& s = g.scratch;
+    s.batch.clear();
+    while (!s.waking.empty() && s.waking.front().wake < level) {
+        const pixelPos entry = popWaking(s).pixel;
+        pixelPos neighbours[kMostNeighbours];
+        const int count = neighboursInside(g.labels, entry, neighbours);
+        if (touchesOtherLabel(g.labels, valueAt(g.labels, entry), neighbours, count)) {
+            continue;
+        }
+        const double wake = wakeValue(g.grey, g.labels, neighbours, count);
+        if (wake < level) {
+            s.batch.push_back(entry);
+        } else if (wake < kNeverWakes) {
+            // A stale value: put back with the real one, which is not below the level, so
+            // it is not popped again at this level.
+            pushWaking(s, wake, entry);
+        }
+    }
+    std::sort(s.batch.begin(), s.batch.end(), [&](pixelPos a, pixelPos b) {
+        return s.orderTag[indexOf(g.grey, a)] < s.orderTag[indexOf(g.grey, b)];
+    });
+}
+
+// One level: the entries that can claim, walked in frontier order, each exactly as the whole
+// frontier is walked. Claims are written at once, so later entries see them in their touch
+// tests and claims; claimed pixels wait in the queue for the next level.
+void spreadingAtLevel(Grower& g, double level) {
+    GrowthScratch& s = g.scratch;
+    gatheringBatch(g, level);
+    for (const pixelPos entry : s.batch) {
+        const double label = valueAt(g.labels, entry);
+        pixelPos neighbours[kMostNeighbours];
+        const int count = neighboursInside(g.labels, entry, neighbours);
+        if (touchesOtherLabel(g.labels, label, neighbours, count)) {
+            continue;
+        }
+        // This level's claims follow the entry in claim order, ahead of its earlier claims.
+        int32_t previous = indexOf(g.grey, entry);
+        for (int i = 0; i < count; ++i) {
+            if (isClaimable(g.grey, g.labels, neighbours[i], level)) {
+                g.labels.col[neighbours[i].column][neighbours[i].row] = label;
+                const int32_t claimed = indexOf(g.grey, neighbours[i]);
+                insertAfter(s, previous, claimed);
+                previous = claimed;
+                queueIfItMayClaim(g, neighbours[i]);
+            }
+        }
+        // Every free neighbour below the level is now claimed: the entry waits for a later
+        // level, if any.
+        queueIfItMayClaim(g, entry);
+    }
 }
 
 // One more ring for every region, with no touch test: where regions meet, the first entry
 // in frontier order that reaches a free pixel gives it its label. Nothing is listed, so
 // the pixels labelled here hand nothing on.
-void wideningRegions(const matx& grey, matx& labels, double level, const pixelPos* frontier,
-                     int32_t frontierCount) {
-    for (int32_t k = 0; k < frontierCount; ++k) {
-        const pixelPos entry = frontier[k];
-        const double label = valueAt(labels, entry);
+void wideningRegions(Grower& g, double level, int32_t firstEntry) {
+    for (int32_t index = firstEntry; index != kNoEntry; index = g.scratch.nextInFrontier[index]) {
+        const pixelPos entry = pixelAt(g.grey, index);
+        const double label = valueAt(g.labels, entry);
         pixelPos neighbours[kMostNeighbours];
-        const int count = neighboursInside(labels, entry, neighbours);
+        const int count = neighboursInside(g.labels, entry, neighbours);
         for (int i = 0; i < count; ++i) {
-            if (isClaimable(grey, labels, neighbours[i], level)) {
-                labels.col[neighbours[i].column][neighbours[i].row] = label;
+            if (isClaimable(g.grey, g.labels, neighbours[i], level)) {
+                g.labels.col[neighbours[i].column][neighbours[i].row] = label;
             }
         }
     }
 }
 
+// Within a binade [2^e, 2^(e+1)) with 0 <= e <= 48, whose doubles lie `unit` = 2^(e-52)
+// apart, adding 0.05 to a level x adds the same amount every time: the multiple of `unit`
+// nearest to 0.05. There is never a tie: the lowest bit set in the double 0.05 is 2^-56,
+// below half of any unit from 2^-52 on. This holds while the sum stays at most
+// 2^(e+1) - unit, where the exact sum lies below 2^(e+1) - unit/2 and so rounds within the
+// binade. Returns the level after as many such additions as the binade allows, stopping at
+// the first level above `target`; `level` itself when no addition fits.
+double jumpWithinBinade(double level, double target) {
+    const int exponent = std::ilogb(level);
+    if (exponent < 0 || exponent > 48) {
+        return level;
+    }
+    const double base = std::ldexp(1.0, exponent);
+    const double unit = std::ldexp(1.0, exponent - 52);
+    // Scaling by a power of two is exact, and so are differences of doubles of one binade.
+    const auto step = static_cast<int64_t>(std::llround(kLevelStep / unit));
+    const auto at = static_cast<int64_t>((level - base) / unit);
+    const int64_t lastInBinade = (int64_t{1} << 52) - 1;
+    int64_t steps = (lastInBinade - at) / step;
+    if (target < 2 * base) {
+        const auto targetAt = static_cast<int64_t>((target - base) / unit);
+        steps = std::min(steps, (targetAt - at) / step + 1);
+    }
+    // level + steps * step * unit is a double of the binade, so the sum is exact.
+    return level + static_cast<double>(steps * step) * unit;
+}
+
 }  // namespace
 
-void spreadingLabels(const matx& grey, matx& labels, double celllevel, pixelPos* frontier,
-                     pixelPos* candidates) {
+GrowthScratch makeGrowthScratch(int32_t pixels) {
+    const auto size = static_cast<std::size_t>(std::max(pixels, 0));
+    GrowthScratch scratch;
+    scratch.nextInFrontier.resize(size);
+    scratch.previousInFrontier.resize(size);
+    scratch.orderTag.resize(size);
+    // Each pixel is queued at most once at a time, and the batch comes from the queue.
+    scratch.waking.reserve(size);
+    scratch.batch.reserve(size);
+    return scratch;
+}
+
+void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScratch& scratch) {
+    scratch.waking.clear();
+    Grower g{grey, labels, scratch};
     const double maxGrey = maximumOfView(grey);
-    int32_t frontierCount = plantingSeeds(grey, labels, celllevel, frontier);
+    const int32_t firstEntry = plantingSeeds(g, celllevel);
 
     double level = kFirstLevel;
-    while (maxGrey >= level) {
-        const int32_t candidateCount =
-            spreadingAtLevel(grey, labels, level, frontier, frontierCount, candidates);
-        std::copy(candidates, candidates + candidateCount, frontier);
-        frontierCount = candidateCount;
+    while (maxGrey >= level && !scratch.waking.empty()) {
+        const double wake = scratch.waking.front().wake;
+        if (!(wake < level)) {
+            // Levels up to the wake value change nothing; they are still accumulated one
+            // addition at a time, which decides the level reached.
+            const double next = firstLevelAbove(level, wake);
+            if (next == level) {
+                break;
+            }
+            level = next;
+            continue;
+        }
+        spreadingAtLevel(g, level);
         level += kLevelStep;
     }
-    // `level` is now the first accumulated value above maxGrey (1.0 when no level ran), so
-    // every pixel whose grey value is a number passes the grey test here.
-    wideningRegions(grey, labels, level, frontier, frontierCount);
+    // Where the loop of every level would stop: the first accumulated value above maxGrey
+    // (1.0 when no level runs), so every pixel whose grey value is a number passes the grey
+    // test here.
+    level = firstLevelAbove(level, maxGrey);
+    wideningRegions(g, level, firstEntry);
 }
 
 double maximumGrey(const double* grey, int32_t count) {
@@ -178,4 +444,20 @@ bool levelsPassMaximum(double maxGrey) {
     // maximum below 2^49. At 2^49 half the gap is 2^-4 > 0.05, and the level stays there
     // for good. A NaN maximum is refused as well.
     return maxGrey < kStuckLevel;
+}
+
+double firstLevelAbove(double level, double target) {
+    while (level <= target) {
+        const double jumped = jumpWithinBinade(level, target);
+        if (jumped != level) {
+            level = jumped;
+            continue;
+        }
+        const double next = level + kLevelStep;
+        if (next == level) {
+            break;
+        }
+        level = next;
+    }
+    return level;
 }

@@ -11,14 +11,16 @@
 // loop stopped widens every region by one pixel.
 //
 // Views are matx over column-major doubles; labels are whole numbers stored as doubles.
-// Frontier walks and the seed scan run in the order given at each step: the order decides
-// which label a contested pixel takes.
+// The frontier (every labelled pixel, in the order its entries are walked at a level) and
+// the seed scan decide which label a contested pixel takes; the grower keeps both exactly,
+// but visits at each level only the entries that can claim at it.
 
 #include <cstdint>
+#include <vector>
 
 #include "matx/matx.h"
 
-// A pixel position: column first, then row, as the scratch lists hold it.
+// A pixel position: column first, then row.
 struct pixelPos {
     int32_t column;
     int32_t row;
@@ -28,11 +30,35 @@ static_assert(sizeof(pixelPos) == 8, "a pixelPos is two signed 32-bit integers")
 // The label of a pixel that no label has reached.
 constexpr double kUnlabelled = 0.0;
 
-// Writes every element of `labels` (same m and n as `grey`). `frontier` and `candidates`
-// must each have room for m*n entries; their contents are of no use afterwards. m*n must
-// fit a signed 32-bit int, and the level loop must end: see levelsPassMaximum.
-void spreadingLabels(const matx& grey, matx& labels, double celllevel, pixelPos* frontier,
-                     pixelPos* candidates);
+// A frontier entry waiting for the level at which it can claim: the level must rise above
+// `wake`, the smallest grey value among its free neighbours.
+struct WakingEntry {
+    double wake;
+    pixelPos pixel;
+};
+
+// The grower's working space. Pixels are indexed column * m + row.
+struct GrowthScratch {
+    // The frontier as a doubly linked list in frontier order, with order tags that increase
+    // along it, so that any two entries compare in constant time.
+    std::vector<int32_t> nextInFrontier;
+    std::vector<int32_t> previousInFrontier;
+    std::vector<uint64_t> orderTag;
+    // Entries that may still claim, as a min-heap on their wake values.
+    std::vector<WakingEntry> waking;
+    // The entries that claim at the current level.
+    std::vector<pixelPos> batch;
+};
+
+// All the working space for an image of `pixels` pixels, obtained at once (std::bad_alloc
+// when it cannot be), so that nothing is allocated while the labels are grown.
+GrowthScratch makeGrowthScratch(int32_t pixels);
+
+// Writes every element of `labels` (same m and n as `grey`). `scratch` must come from
+// makeGrowthScratch for m*n pixels, which must fit a signed 32-bit int. The level loop must
+// end (see levelsPassMaximum); should it stick at 2^49 instead, growth stops once nothing can
+// change at that level and the regions are widened there.
+void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScratch& scratch);
 
 // The largest of `count` grey values, never below 0.0; NaN values never count.
 double maximumGrey(const double* grey, int32_t count);
@@ -41,3 +67,8 @@ double maximumGrey(const double* grey, int32_t count);
 // so that the level loop ends. From 2^49 on, adding 0.05 no longer changes a double, and
 // the level, climbing in steps that never jump a power of two, stops at exactly 2^49.
 bool levelsPassMaximum(double maxGrey);
+
+// The level reached from `level` by adding 0.05 one addition at a time, each rounded, until
+// it lies above `target`: `level` itself when it already does, and the level where it stops
+// rising (2^49) when it never gets there. Many additions cost about as much as one.
+double firstLevelAbove(double level, double target);

@@ -3,12 +3,14 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "matx/view_handle.h"
 #include "seedgrow/seedgrow.h"
+#include "tests/reference/seedgrow_reference.h"
 
 namespace {
 
@@ -50,12 +52,27 @@ Image fromRows(std::initializer_list<std::initializer_list<double>> rows) {
     return image;
 }
 
-// The label image of `grey`, as rows, with scratch lists of exactly m*n entries.
+// The tests of results run on the module's grower and on the plain reference alike.
+using Grower = void (*)(const matx& grey, matx& labels, double celllevel);
+
+void growWithModule(const matx& grey, matx& labels, double celllevel) {
+    GrowthScratch scratch = makeGrowthScratch(grey.m * grey.n);
+    spreadingLabels(grey, labels, celllevel, scratch);
+}
+
+// With scratch lists of exactly m*n entries.
+void growWithReference(const matx& grey, matx& labels, double celllevel) {
+    std::vector<pixelPos> frontier(static_cast<size_t>(grey.m) * grey.n);
+    std::vector<pixelPos> candidates(frontier.size());
+    reference::spreadingLabels(grey, labels, celllevel, frontier.data(), candidates.data());
+}
+
+class SpreadingLabels : public ::testing::TestWithParam<Grower> {};
+
+// The label image of `grey`, as rows.
 std::vector<std::vector<double>> grow(const Image& grey, double celllevel) {
     Image labels = filled(grey.m, grey.n, kStaleLabel);
-    std::vector<pixelPos> frontier(grey.data.size());
-    std::vector<pixelPos> candidates(grey.data.size());
-    spreadingLabels(*grey.view, *labels.view, celllevel, frontier.data(), candidates.data());
+    SpreadingLabels::GetParam()(*grey.view, *labels.view, celllevel);
     std::vector<std::vector<double>> rows(grey.m, std::vector<double>(grey.n));
     for (int32_t r = 0; r < grey.m; ++r) {
         for (int32_t c = 0; c < grey.n; ++c) {
@@ -77,7 +94,7 @@ int32_t reachAlongRow(const Rows& labels, int32_t r) {
     return c;
 }
 
-TEST(SpreadingLabels, WorkedRowsOfFiveAndThree) {
+TEST_P(SpreadingLabels, WorkedRowsOfFiveAndThree) {
     // The first seed claims both its neighbours at level 1.0, the second seed column 3;
     // from then on column 2 touches label 2 and does not spread.
     EXPECT_EQ(grow(fromRows({{0, 255, 0, 0, 255}}), 254), (Rows{{1, 1, 1, 2, 2}}));
@@ -86,18 +103,18 @@ TEST(SpreadingLabels, WorkedRowsOfFiveAndThree) {
     EXPECT_EQ(grow(fromRows({{255, 0, 255}}), 254), (Rows{{1, 1, 2}}));
 }
 
-TEST(SpreadingLabels, SingleColumnsSkipTheNeighboursOutside) {
+TEST_P(SpreadingLabels, SingleColumnsSkipTheNeighboursOutside) {
     EXPECT_EQ(grow(fromRows({{0}, {255}, {0}, {0}, {255}}), 254), (Rows{{1}, {1}, {1}, {2}, {2}}));
     EXPECT_EQ(grow(fromRows({{255}, {0}, {255}}), 254), (Rows{{1}, {1}, {2}}));
     EXPECT_EQ(grow(fromRows({{255}}), 254), (Rows{{1}}));
 }
 
-TEST(SpreadingLabels, SeedsAreNumberedRowByRowNotInStorageOrder) {
+TEST_P(SpreadingLabels, SeedsAreNumberedRowByRowNotInStorageOrder) {
     // (row 1, column 0) comes first in storage but second row by row.
     EXPECT_EQ(grow(fromRows({{0, 255}, {255, 0}}), 254), (Rows{{1, 1}, {2, 1}}));
 }
 
-TEST(SpreadingLabels, SeedsLieStrictlyAboveTheSeedLevel) {
+TEST_P(SpreadingLabels, SeedsLieStrictlyAboveTheSeedLevel) {
     // No seed: the levels up to 100 are still visited, and change nothing.
     EXPECT_EQ(grow(filled(2, 3, 100), 100), (Rows{{0, 0, 0}, {0, 0, 0}}));
     // The 100 is no seed of its own, which would have made the 101 label 2: the one
@@ -107,20 +124,20 @@ TEST(SpreadingLabels, SeedsLieStrictlyAboveTheSeedLevel) {
     EXPECT_EQ(grow(fromRows({{0, 255, 0}}), kNaN), (Rows{{0, 0, 0}}));
 }
 
-TEST(SpreadingLabels, TouchingLabelsNeverSpreadButAreWidenedAtTheEnd) {
+TEST_P(SpreadingLabels, TouchingLabelsNeverSpreadButAreWidenedAtTheEnd) {
     // Two seeds side by side touch at every level; the widening makes no touch test.
     const Image grey = fromRows({{0, 0, 0, 0}, {0, 255, 255, 0}, {0, 0, 0, 0}});
     EXPECT_EQ(grow(grey, 254), (Rows{{0, 1, 2, 0}, {1, 1, 2, 2}, {0, 1, 2, 0}}));
 }
 
-TEST(SpreadingLabels, NeighbourAtExactlyTheLevelIsNotClaimed) {
+TEST_P(SpreadingLabels, NeighbourAtExactlyTheLevelIsNotClaimed) {
     // Largest value 1.06: levels 1.0 and 1.05, widening at 1.1. Column 1 at exactly 1.0
     // waits for level 1.05, so the region ends one pixel shorter than with 0.99.
     EXPECT_EQ(grow(fromRows({{1.06, 1.0, 0.5, 0.5, 0.5, 0.5}}), 1.0), (Rows{{1, 1, 1, 0, 0, 0}}));
     EXPECT_EQ(grow(fromRows({{1.06, 0.99, 0.5, 0.5, 0.5, 0.5}}), 1.0), (Rows{{1, 1, 1, 1, 0, 0}}));
 }
 
-TEST(SpreadingLabels, NextFrontierKeepsEachEntryFollowedByItsClaims) {
+TEST_P(SpreadingLabels, NextFrontierKeepsEachEntryFollowedByItsClaims) {
     // Column 2 (1.02) is claimable from level 1.05 on. The frontier then reads columns 0,
     // 1, 3: column 1, claimed by the first seed, is walked before the second seed and
     // takes column 2 for label 1.
@@ -131,7 +148,7 @@ TEST(SpreadingLabels, NextFrontierKeepsEachEntryFollowedByItsClaims) {
     EXPECT_EQ(grow(fromRows({{0, 1.07, 255}, {255, 1.02, 0}}), 254), (Rows{{2, 1, 1}, {2, 1, 1}}));
 }
 
-TEST(SpreadingLabels, LevelIsAccumulatedNotRecomputed) {
+TEST_P(SpreadingLabels, LevelIsAccumulatedNotRecomputed) {
     // Largest value exactly 2.0: twenty additions of 0.05 give 2.000000000000001, so 20
     // levels are visited, not 21: the seed, 20 claims, one widened pixel.
     Image row = filled(1, 30, 0);
@@ -153,13 +170,13 @@ TEST(SpreadingLabels, LevelIsAccumulatedNotRecomputed) {
     EXPECT_EQ(reachAlongRow(labels, 2), 43);
 }
 
-TEST(SpreadingLabels, LargestValue255Visits5080Levels) {
+TEST_P(SpreadingLabels, LargestValue255Visits5080Levels) {
     Image row = filled(1, 5100, 0);
     row.set(0, 0, 255);
     EXPECT_EQ(reachAlongRow(grow(row, 254), 0), 1 + 5080 + 1);
 }
 
-TEST(SpreadingLabels, LastLevelFor255Is254point95000000002372) {
+TEST_P(SpreadingLabels, LastLevelFor255Is254point95000000002372) {
     // A neighbour at exactly the last level is claimed only by the widening; one just
     // below it is claimed at the last level and widened further.
     const double lastLevel = 254.95000000002372;
@@ -168,14 +185,14 @@ TEST(SpreadingLabels, LastLevelFor255Is254point95000000002372) {
               (Rows{{1, 1, 1, 0}}));
 }
 
-TEST(SpreadingLabels, WideningUsesTheFirstLevelAboveTheLargestValue) {
+TEST_P(SpreadingLabels, WideningUsesTheFirstLevelAboveTheLargestValue) {
     // The widening level, 255.00000000002373, lies above every value of the image: even
     // the largest value below 255 is claimed, although no level processed reached it.
     const double justBelow = std::nextafter(255.0, 0.0);
     EXPECT_EQ(grow(fromRows({{255, justBelow, 0}}), justBelow), (Rows{{1, 1, 0}}));
 }
 
-TEST(SpreadingLabels, LargestValueBelowOneProcessesNoLevel) {
+TEST_P(SpreadingLabels, LargestValueBelowOneProcessesNoLevel) {
     // Only the widening runs, at level 1.0: the seed's four neighbours, not the corners.
     Image grey = filled(3, 3, 0.2);
     grey.set(1, 1, 0.9);
@@ -184,7 +201,7 @@ TEST(SpreadingLabels, LargestValueBelowOneProcessesNoLevel) {
     EXPECT_EQ(grow(fromRows({{-1, -10, -10, -10}}), -5), (Rows{{1, 1, 0, 0}}));
 }
 
-TEST(SpreadingLabels, NaNPixelsAreNeverSeedsNorClaimed) {
+TEST_P(SpreadingLabels, NaNPixelsAreNeverSeedsNorClaimed) {
     // The NaN is no seed, so the first seed gets label 1; no level nor the widening
     // claims a NaN.
     EXPECT_EQ(grow(fromRows({{kNaN, 0.5}}), -1), (Rows{{0, 1}}));
@@ -193,17 +210,23 @@ TEST(SpreadingLabels, NaNPixelsAreNeverSeedsNorClaimed) {
     EXPECT_EQ(grow(fromRows({{kNaN, 1.06, 1.0, 0.5, 0.5}}), 1.0), (Rows{{0, 1, 1, 1, 0}}));
 }
 
-TEST(SpreadingLabels, EmptyImagesReadAndWriteNothing) {
+TEST_P(SpreadingLabels, EmptyImagesReadAndWriteNothing) {
     EXPECT_EQ(grow(filled(0, 5, 1), 0), (Rows{}));
     EXPECT_EQ(grow(filled(4, 0, 1), 0), (Rows(4)));
 }
 
-TEST(SpreadingLabels, GreyImageIsLeftAsItWas) {
+TEST_P(SpreadingLabels, GreyImageIsLeftAsItWas) {
     Image grey = fromRows({{0, 255, kNaN, -0.0}, {3, 1.5, 255, 0}});
     const std::vector<double> before = grey.data;
     grow(grey, 254);
     EXPECT_EQ(std::memcmp(before.data(), grey.data.data(), before.size() * sizeof(double)), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Growers, SpreadingLabels,
+                         ::testing::Values(growWithModule, growWithReference),
+                         [](const ::testing::TestParamInfo<Grower>& param) {
+                             return param.index == 0 ? "Module" : "Reference";
+                         });
 
 TEST(MaximumGrey, NeverBelowZeroAndNaNNeverCounts) {
     const double values[] = {kNaN, -4, 3.5, kNaN, 2};
@@ -241,6 +264,71 @@ TEST(LevelsPassMaximum, AgreesWithTheLevelLoopAtTheBoundary) {
         }
         EXPECT_EQ(steps < 1000, levelsPassMaximum(maxGrey)) << maxGrey;
     }
+}
+
+// The level loop one addition at a time, as the reference runs it.
+double accumulatedPast(double level, double target) {
+    while (level <= target) {
+        level += 0.05;
+    }
+    return level;
+}
+
+TEST(FirstLevelAbove, KnownLevelsOfTheLoop) {
+    EXPECT_EQ(firstLevelAbove(1.0, 2.0), 2.000000000000001);
+    EXPECT_EQ(firstLevelAbove(1.0, 255.0), 255.00000000002373);
+    const double lastLevelFor255 = 254.95000000002372;
+    EXPECT_EQ(firstLevelAbove(1.0, std::nextafter(lastLevelFor255, 0.0)), lastLevelFor255);
+    // Already above the target, or a NaN target: no addition.
+    EXPECT_EQ(firstLevelAbove(1.0, 0.5), 1.0);
+    EXPECT_EQ(firstLevelAbove(1.0, kNaN), 1.0);
+    EXPECT_EQ(firstLevelAbove(3.0, -kInf), 3.0);
+}
+
+TEST(FirstLevelAbove, JumpsGiveTheLevelsOfSingleAdditions) {
+    // Starts anywhere in every binade from [1, 2) to [2^48, 2^49), at its bottom, its top and
+    // at random, with targets up to 30000 additions away: within the binade and across into
+    // the next one.
+    std::mt19937_64 rng(20260612);
+    std::uniform_real_distribution<double> fraction(0.0, 1.0);
+    for (int exponent = 0; exponent <= 48; ++exponent) {
+        const double base = std::ldexp(1.0, exponent);
+        const double top = std::nextafter(2 * base, 0.0);
+        for (int k = 0; k < 40; ++k) {
+            double start = base + fraction(rng) * base;
+            if (k == 0)
+                start = base;
+            if (k == 1)
+                start = top;
+            if (k >= 2 && k < 12)
+                start = std::nextafter(2 * base - (k - 1) * 0.05 * 37, 0.0);
+            start = std::min(std::max(start, base), top);
+            // Below 2^49, where the single additions stop rising.
+            const double target = std::min(start + fraction(rng) * fraction(rng) * 1500.0 - 1.0,
+                                           std::ldexp(1.0, 49) - 1.0);
+            ASSERT_EQ(firstLevelAbove(start, target), accumulatedPast(start, target))
+                << "start " << start << ", target " << target;
+        }
+    }
+}
+
+TEST(FirstLevelAbove, StopsWhereTheLevelStopsRising) {
+    const double stuck = std::ldexp(1.0, 49);
+    EXPECT_EQ(firstLevelAbove(stuck - 2.0, stuck), stuck);
+    EXPECT_EQ(firstLevelAbove(stuck - 2.0, 1e300), stuck);
+    EXPECT_EQ(firstLevelAbove(1e15, 1e16), 1e15);
+    EXPECT_LT(firstLevelAbove(stuck - 2.0, std::nextafter(stuck, 0.0)), kInf);
+}
+
+TEST(SpreadingLabelsModule, LevelThatNoLongerRisesEndsTheGrowth) {
+    // With a largest value of 2^49 the plain loop never ends; the module's grower climbs there
+    // in jumps, grows until nothing can change any more and widens at 2^49.
+    const double stuck = std::ldexp(1.0, 49);
+    Image grey = fromRows({{stuck, 0, stuck - 1, 0, 0, kNaN}});
+    Image labels = filled(1, 6, kStaleLabel);
+    GrowthScratch scratch = makeGrowthScratch(6);
+    spreadingLabels(*grey.view, *labels.view, stuck - 0.5, scratch);
+    EXPECT_EQ(labels.data, (std::vector<double>{1, 1, 1, 1, 1, 0}));
 }
 
 }  // namespace
