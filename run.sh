@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a Debian machine for the toolbox, builds it, and runs one job:
-#   ./run.sh demo   label a real microscopy image in GNU Octave; pictures go to out/
+#   ./run.sh demo   run the three examples on real microscopy images in GNU Octave;
+#                   pictures go to out/
 #   ./run.sh test   the whole test suite (unit tests, Octave end-to-end tests, checks)
 set -euo pipefail
 
@@ -8,7 +9,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 build="$here/build"
 job=${1:-}
 
-packages=(g++ make cmake libgtest-dev octave liboctave-dev)
+packages=(g++ make cmake libgtest-dev octave liboctave-dev octave-parallel)
 
 install_missing_packages() {
     local missing=()
@@ -38,7 +39,8 @@ case "$job" in
 demo)
     install_missing_packages
     build_toolbox
-    octave_run "addpath('$build/toolbox'); addpath('$here/examples'); ombrisk_demo('$here/out');"
+    octave_run "addpath('$build/toolbox'); addpath('$here/examples');
+                ombrisk_demo('$here/out'); tavenor3_demo('$here/out'); vesquin4_demo('$here/out');"
     ;;
 test)
     install_missing_packages

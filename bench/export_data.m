@@ -18,6 +18,36 @@ function export_data (outdir)
   write_raw (fullfile (outdir, 'bbbc022_u2os_nuclei_inverted.raw'), max (N(:)) + 1 - N);
   P = double (imread (fullfile (data, 'phase_contrast_t98g.png')));
   write_raw (fullfile (outdir, 'phase_contrast_t98g.raw'), P);
+  % The tracker's inputs: two time-lapse movies of nuclei with markers at the bright centres.
+  for movie = {'timelapse_nuclei_mitocheck_uint8', 'timelapse_nuclei_cancer_cells_uint8'}
+    S = squeeze (imread (fullfile (data, [movie{1} '.tif']), 'Index', 'all'));
+    write_raw (fullfile (outdir, [movie{1} '_markers.raw']), nuclei_markers (S));
+  end
+end
+
+% Markers (255) at the local maxima of each Gaussian-smoothed frame that stand above the
+% frame's mean by one standard deviation; every other pixel keeps its value, clipped to 253
+% so that it stays background.
+function M = nuclei_markers (S)
+  g = exp (-((-4:4) .^ 2) / (2 * 1.5 ^ 2));
+  g = g / sum (g);
+  M = min (S, uint8 (253));
+  for t = 1:size (S, 3)
+    G = conv2 (g, g, double (S(:, :, t)), 'same');
+    P = -Inf (size (G) + 2);
+    P(2:end-1, 2:end-1) = G;
+    peak = G > mean (G(:)) + std (G(:));
+    for dr = -1:1
+      for dc = -1:1
+        if (dr || dc)
+          peak &= G >= P((2:end-1) + dr, (2:end-1) + dc);
+        end
+      end
+    end
+    frame = M(:, :, t);
+    frame(peak) = 255;
+    M(:, :, t) = frame;
+  end
 end
 
 function write_raw (file, A)

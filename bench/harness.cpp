@@ -59,7 +59,7 @@ void operator delete[](void* pointer, std::size_t) noexcept {
     countedRelease(pointer);
 }
 
-Measurement measure(const std::function<void()>& work) {
+Measurement measure(const std::function<void()>& work, std::size_t callerBytes) {
     const std::size_t startBytes = currentBytes;
     peakBytes = currentBytes;
     const auto start = std::chrono::steady_clock::now();
@@ -67,7 +67,7 @@ Measurement measure(const std::function<void()>& work) {
     const auto stop = std::chrono::steady_clock::now();
     Measurement result;
     result.seconds = std::chrono::duration<double>(stop - start).count();
-    result.peakBytes = peakBytes - startBytes;
+    result.peakBytes = peakBytes - startBytes + callerBytes;
     return result;
 }
 

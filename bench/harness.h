@@ -17,8 +17,10 @@ struct Measurement {
     bool skipped = false;
 };
 
-// Runs `work` once and measures it.
-Measurement measure(const std::function<void()>& work);
+// Runs `work` once and measures it. `callerBytes`, the inputs and outputs the caller holds
+// during the call (an image, a label image), is added to the peak, so that the peak is the
+// whole memory the call needs.
+Measurement measure(const std::function<void()>& work, std::size_t callerBytes = 0);
 
 // One table row: workload, plain and fast times, ratio plain/fast, fast and plain peak heap.
 // `note` says, for instance, that the plain version ran on a crop.

@@ -1,171 +1,505 @@
 #include "labeller/labeller.h"
 
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <queue>
+#include <utility>
 #include <vector>
+
+// The labeller visits only what can change.
+//
+// A level of the flood does four things, and each is done here in time proportional to the
+// pixels it changes rather than to the image:
+//   - flood:   pixels are sorted by the level that floods them (1 for values up to 1, else
+//              the value rounded up), so a level floods just its own pixels;
+//   - grow:    a pass claims exactly the flooded pixels that touch a cell, so those are
+//              queued as they appear (a pixel flooded beside a cell, or a flooded neighbour of
+//              a pixel that just became a cell) and a pass visits the queue only;
+//   - search:  every window keeps its count of flooded pixels up to date; a count only rises
+//              during the flood, so after each search every window is below 11 and only the
+//              windows that reached 11 during this level's flood can start a cell;
+//   - merge:   labels live in a union-find with per-label pixel counts, so a merge relabels
+//              nothing. Only positions whose pair may merge are examined, in row-major order.
+// A level at which none of this has anything to do changes nothing, and is skipped.
+//
+// Everything that decides the result is kept exactly: the row-major order of window centres
+// and of merge positions, stamps taking effect at once, claims read from the state before
+// each pass, the neighbour order, and the cell-size table.
+//
+// Why skipping positions in the merge pass is exact: the size entry of a living label never
+// shrinks (growth adds, a survivor adds, a stamp takes pixels but not size), so a label that
+// is not small never becomes small again. A pair that failed its test therefore fails at
+// every later pass until one of its pixels changes label: by growth or a stamp (the position
+// is queued then) or because one of its two labels is merged away (the position is watched
+// under both labels and revived then). Under forced merging every examined pair merges, and
+// forcing only ever stops, never starts, so no failed pair dates from a forced pass.
 
 namespace {
 
-int32_t labelAt(const matx& labels, int32_t row, int32_t column) {
-    return static_cast<int32_t>(labels.col[column][row]);
-}
+struct Watch {
+    int32_t position;  // padded index of the examined pixel
+    int32_t next;      // next watch of the same label, or kNoWatch
+};
+constexpr int32_t kNoWatch = -1;
 
-void setLabel(matx& labels, int32_t row, int32_t column, int32_t label) {
-    labels.col[column][row] = static_cast<double>(label);
-}
+// The working image carries a margin of kMargin pixels on every side, so that neighbours and
+// 5x5 windows never need a bounds test: margin pixels stay kNotFlooded, which no rule
+// treats as flooded or as a cell, exactly as if they were not there. A pixel (r, c) has the
+// padded index (r + kMargin) * stride + (c + kMargin); padded indices sort in row-major order,
+// the order in which window centres and merge positions are visited.
+constexpr int32_t kMargin = kWindowHalfWidth;
 
-struct PendingClaim {
-    int32_t column;
-    int32_t row;
-    int32_t label;
+// What a pixel's place allows, computed once: whether it is a window centre (rows and
+// columns 3 .. size-4) and whether pairs are examined from it (rows and columns 1 .. size-2).
+constexpr uint8_t kWindowCentre = 1;
+constexpr uint8_t kMergePosition = 2;
+
+struct Flood {
+    int32_t m = 0;
+    int32_t n = 0;
+    int32_t stride = 0;  // n + 2 * kMargin
+    double cellSizeLimit = 0;
+    int32_t* cellSize = nullptr;
+    int32_t lastLabel = kFlooded;
+
+    // kNotFlooded, kFlooded or a cell label as written; a label merged away since resolves
+    // through `parent`.
+    std::vector<int32_t> pixel;
+    std::vector<uint8_t> place;
+    // Per window centre: how many of its 25 pixels are kFlooded.
+    std::vector<uint8_t> floodedInWindow;
+    std::vector<int32_t> windowsReachingSeedCount;
+
+    // Per label: the label it was merged into (itself while it lives), the pixels carrying
+    // it, and the first of the positions to examine again when it is merged away.
+    std::vector<int32_t> parent;
+    std::vector<int32_t> carriers;
+    std::vector<int32_t> firstWatch;
+    std::vector<Watch> watches;
+
+    // Flooded pixels beside a cell, to be claimed by the next growth pass.
+    std::vector<int32_t> growthQueue;
+    std::vector<uint8_t> inGrowthQueue;
+    std::vector<int32_t> frontier;
+    std::vector<std::pair<int32_t, int32_t>> claims;  // pixel, label
+
+    // Positions with a pair of different cells, to be examined by the next merge pass.
+    std::vector<int32_t> mergeQueue;
+    std::vector<uint8_t> inMergeQueue;
+    std::vector<int32_t> mergeBatch;
 };
 
-// The first cell among the four neighbours, in the fixed order next column, previous column,
-// previous row, next row; kNotFlooded when no neighbour is in a cell.
-int32_t firstNeighbouringCell(const matx& labels, int32_t m, int32_t n, int32_t row,
-                              int32_t column) {
-    if (column < n - 1 && labelAt(labels, row, column + 1) > kFlooded) {
-        return labelAt(labels, row, column + 1);
+using PositionHeap = std::priority_queue<int32_t, std::vector<int32_t>, std::greater<int32_t>>;
+
+int32_t currentLabel(Flood& f, int32_t label) {
+    // Path halving: every other label on the way points to its grandparent.
+    while (f.parent[label] != label) {
+        f.parent[label] = f.parent[f.parent[label]];
+        label = f.parent[label];
     }
-    if (column > 0 && labelAt(labels, row, column - 1) > kFlooded) {
-        return labelAt(labels, row, column - 1);
+    return label;
+}
+
+int32_t labelAt(Flood& f, int32_t p) {
+    const int32_t value = f.pixel[p];
+    return value < kFirstCellLabel ? value : currentLabel(f, value);
+}
+
+bool isCell(const Flood& f, int32_t p) {
+    return f.pixel[p] >= kFirstCellLabel;
+}
+
+bool isSmall(const Flood& f, int32_t label) {
+    return f.cellSizeLimit > static_cast<double>(f.cellSize[label]);
+}
+
+int32_t issueLabel(Flood& f) {
+    const int32_t label = ++f.lastLabel;
+    f.parent.push_back(label);
+    f.carriers.push_back(0);
+    f.firstWatch.push_back(kNoWatch);
+    return label;
+}
+
+void queueGrowth(Flood& f, int32_t p) {
+    if (f.pixel[p] == kFlooded && !f.inGrowthQueue[p]) {
+        f.inGrowthQueue[p] = 1;
+        f.growthQueue.push_back(p);
     }
-    if (row > 0 && labelAt(labels, row - 1, column) > kFlooded) {
-        return labelAt(labels, row - 1, column);
-    }
-    if (row < m - 1 && labelAt(labels, row + 1, column) > kFlooded) {
-        return labelAt(labels, row + 1, column);
+}
+
+void queueFloodedNeighbours(Flood& f, int32_t p) {
+    queueGrowth(f, p + 1);
+    queueGrowth(f, p - 1);
+    queueGrowth(f, p - f.stride);
+    queueGrowth(f, p + f.stride);
+}
+
+bool touchesCell(const Flood& f, int32_t p) {
+    return isCell(f, p + 1) || isCell(f, p - 1) || isCell(f, p - f.stride) ||
+           isCell(f, p + f.stride);
+}
+
+// The first cell among the four neighbours, in the order next column, previous column,
+// previous row, next row.
+int32_t firstNeighbouringCell(Flood& f, int32_t p) {
+    for (const int32_t q : {p + 1, p - 1, p - f.stride, p + f.stride}) {
+        if (isCell(f, q)) {
+            return labelAt(f, q);
+        }
     }
     return kNotFlooded;
 }
 
-int32_t countFloodedInWindow(const matx& labels, int32_t row, int32_t column) {
-    int32_t count = 0;
-    for (int32_t r = row - kWindowHalfWidth; r <= row + kWindowHalfWidth; ++r) {
-        for (int32_t c = column - kWindowHalfWidth; c <= column + kWindowHalfWidth; ++c) {
-            if (labelAt(labels, r, c) == kFlooded) {
-                ++count;
+void queueMerge(Flood& f, int32_t position) {
+    if (!f.inMergeQueue[position]) {
+        f.inMergeQueue[position] = 1;
+        f.mergeQueue.push_back(position);
+    }
+}
+
+// Whether position p has a pair of two different cells, which the merge pass must examine.
+// Pairs of one cell, or with a pixel outside every cell, can merge nothing, and only a
+// change of one of their pixels can alter that (a merge joins labels, never parts them).
+bool hasPairOfCells(Flood& f, int32_t p) {
+    if (!(f.place[p] & kMergePosition) || !isCell(f, p)) {
+        return false;
+    }
+    const int32_t a = labelAt(f, p);
+    return (isCell(f, p + 1) && labelAt(f, p + 1) != a) ||
+           (isCell(f, p + f.stride) && labelAt(f, p + f.stride) != a);
+}
+
+// A pixel that changes label changes the pairs examined at itself (with its right and lower
+// neighbours), at its left neighbour and at its upper neighbour.
+void queueMergesAround(Flood& f, int32_t p) {
+    for (const int32_t position : {p, p - 1, p - f.stride}) {
+        if (hasPairOfCells(f, position)) {
+            queueMerge(f, position);
+        }
+    }
+}
+
+// The windows holding pixel p are the ones centred within two rows and two columns of it;
+// the margin keeps that 5x5 block of counts inside the array. Windows centred where no
+// centre lies are counted too, but never consulted.
+int32_t firstWindowAround(const Flood& f, int32_t p) {
+    return p - kWindowHalfWidth * f.stride - kWindowHalfWidth;
+}
+
+// Pixel p has just flooded: every window holding it gains a flooded pixel, and the window
+// centres that reach the seed count on the way are noted for this level's search.
+void countFloodedGain(Flood& f, int32_t p) {
+    const int32_t first = firstWindowAround(f, p);
+    uint8_t* count = f.floodedInWindow.data() + first;
+    const uint8_t* place = f.place.data() + first;
+    for (int32_t dr = 0; dr <= 2 * kWindowHalfWidth; ++dr) {
+        for (int32_t dc = 0; dc <= 2 * kWindowHalfWidth; ++dc) {
+            if (++count[dc] == kMinFloodedInWindow && (place[dc] & kWindowCentre)) {
+                f.windowsReachingSeedCount.push_back(first + dr * f.stride + dc);
             }
         }
+        count += f.stride;
+        place += f.stride;
     }
-    return count;
 }
 
-void stampWindow(matx& labels, int32_t row, int32_t column, int32_t label) {
-    for (int32_t r = row - kWindowHalfWidth; r <= row + kWindowHalfWidth; ++r) {
-        for (int32_t c = column - kWindowHalfWidth; c <= column + kWindowHalfWidth; ++c) {
-            setLabel(labels, r, c, label);
+// Pixel p has left the flooded state (grown into or stamped).
+void countFloodedLoss(Flood& f, int32_t p) {
+    uint8_t* count = f.floodedInWindow.data() + firstWindowAround(f, p);
+    for (int32_t dr = 0; dr <= 2 * kWindowHalfWidth; ++dr, count += f.stride) {
+        for (int32_t dc = 0; dc <= 2 * kWindowHalfWidth; ++dc) {
+            --count[dc];
         }
     }
 }
 
-// "Small" compares as doubles, so a NaN limit makes no cell small.
-bool isSmall(double cellSizeLimit, const int32_t* cellSize, int32_t label) {
-    return cellSizeLimit > static_cast<double>(cellSize[label]);
+// Pixel p becomes part of cell `label`, by growth or by a stamp.
+void joinCell(Flood& f, int32_t p, int32_t label) {
+    const int32_t old = f.pixel[p];
+    if (old == kFlooded) {
+        countFloodedLoss(f, p);
+    } else if (old >= kFirstCellLabel) {
+        --f.carriers[currentLabel(f, old)];
+    }
+    f.pixel[p] = label;
+    ++f.carriers[label];
+    queueMergesAround(f, p);
+    queueFloodedNeighbours(f, p);
 }
 
-void floodStep(const matx& grey, matx& labels, double level) {
+void flood(Flood& f, int32_t p) {
+    // A pixel stamped into a cell before its level has come stays in the cell.
+    if (f.pixel[p] != kNotFlooded) {
+        return;
+    }
+    f.pixel[p] = kFlooded;
+    countFloodedGain(f, p);
+    if (touchesCell(f, p)) {
+        queueGrowth(f, p);
+    }
+}
+
+// One growth pass over the flooded pixels beside cells. Every claim is decided before any is
+// made, so a pixel claimed in this pass hands its label on in the next pass only.
+void growingCells(Flood& f) {
+    f.frontier.clear();
+    f.frontier.swap(f.growthQueue);
+    f.claims.clear();
+    for (const int32_t p : f.frontier) {
+        f.inGrowthQueue[p] = 0;
+        // A stamp may have taken a queued pixel since it was queued.
+        if (f.pixel[p] == kFlooded) {
+            f.claims.emplace_back(p, firstNeighbouringCell(f, p));
+        }
+    }
+    for (const auto& [p, label] : f.claims) {
+        joinCell(f, p, label);
+        ++f.cellSize[label];
+    }
+}
+
+void stampWindow(Flood& f, int32_t centre, int32_t label) {
+    const int32_t first = firstWindowAround(f, centre);
+    for (int32_t dr = 0; dr <= 2 * kWindowHalfWidth; ++dr) {
+        for (int32_t dc = 0; dc <= 2 * kWindowHalfWidth; ++dc) {
+            joinCell(f, first + dr * f.stride + dc, label);
+        }
+    }
+}
+
+// Window centres in row-major order, as a full scan would meet them. Counts only fall
+// during the search (a stamp takes flooded pixels), so a window below 11 when the search
+// starts stays below, and only the windows that reached 11 in this level's flood need a look.
+void findingNewCells(Flood& f) {
+    std::vector<int32_t>& windows = f.windowsReachingSeedCount;
+    std::sort(windows.begin(), windows.end());
+    for (const int32_t w : windows) {
+        if (f.floodedInWindow[w] >= kMinFloodedInWindow) {
+            stampWindow(f, w, issueLabel(f));
+        }
+    }
+    windows.clear();
+}
+
+void watch(Flood& f, int32_t label, int32_t position) {
+    f.watches.push_back({position, f.firstWatch[label]});
+    f.firstWatch[label] = static_cast<int32_t>(f.watches.size() - 1);
+}
+
+// Positions watched under the absorbed label have a new pair now: those still ahead in this
+// pass are examined in it, those behind it in the next pass.
+void mergeTwoCells(Flood& f, int32_t absorbed, int32_t surviving, int32_t position,
+                   PositionHeap& ahead) {
+    f.parent[absorbed] = surviving;
+    const int32_t relabelled = f.carriers[absorbed];
+    f.carriers[surviving] += relabelled;
+    f.carriers[absorbed] = 0;
+    f.cellSize[surviving] += relabelled;
+    f.cellSize[absorbed] = 0;
+    for (int32_t w = f.firstWatch[absorbed]; w != kNoWatch; w = f.watches[w].next) {
+        const int32_t watched = f.watches[w].position;
+        if (watched > position) {
+            ahead.push(watched);
+        } else {
+            queueMerge(f, watched);
+        }
+    }
+    f.firstWatch[absorbed] = kNoWatch;
+}
+
+void examinePosition(Flood& f, int32_t p, bool forceMerge, PositionHeap& ahead) {
+    const int32_t a = labelAt(f, p);
+    if (a < kFirstCellLabel) {
+        return;
+    }
+    // Next-column pair: either cell small is enough.
+    const int32_t b = labelAt(f, p + 1);
+    if (b >= kFirstCellLabel && b != a) {
+        if (isSmall(f, a) || isSmall(f, b) || forceMerge) {
+            mergeTwoCells(f, b, a, p, ahead);
+        } else {
+            watch(f, a, p);
+            watch(f, b, p);
+        }
+    }
+    // Next-row pair, read after the merge above: both cells must be small.
+    const int32_t below = labelAt(f, p + f.stride);
+    if (below >= kFirstCellLabel && below != a) {
+        if ((isSmall(f, a) && isSmall(f, below)) || forceMerge) {
+            mergeTwoCells(f, below, a, p, ahead);
+        } else {
+            watch(f, a, p);
+            watch(f, below, p);
+        }
+    }
+}
+
+void mergeCells(Flood& f, bool forceMerge) {
+    std::vector<int32_t>& batch = f.mergeBatch;
+    batch.clear();
+    batch.swap(f.mergeQueue);
+    for (const int32_t p : batch) {
+        f.inMergeQueue[p] = 0;
+    }
+    std::sort(batch.begin(), batch.end());
+    PositionHeap ahead;
+    size_t next = 0;
+    int32_t previous = -1;
+    while (next < batch.size() || !ahead.empty()) {
+        int32_t p;
+        if (!ahead.empty() && (next == batch.size() || ahead.top() < batch[next])) {
+            p = ahead.top();
+            ahead.pop();
+        } else {
+            p = batch[next++];
+        }
+        if (p != previous) {
+            examinePosition(f, p, forceMerge, ahead);
+            previous = p;
+        }
+    }
+}
+
+// The level at which a grey value floods: the first of 1, 2, 3, ... not below it.
+double floodingLevel(double grey) {
+    return grey <= 1.0 ? 1.0 : std::ceil(grey);
+}
+
+// The pixels that flood at some level up to lastLevel, grouped by that level in increasing
+// order: group k floods at levels[k] and holds pixels[starts[k] .. starts[k+1]).
+struct FloodOrder {
+    std::vector<int32_t> pixels;
+    std::vector<double> levels;
+    std::vector<size_t> starts;
+};
+
+// Levels are whole numbers: up to this many levels, or twice the pixel count if that is more,
+// the pixels are sorted by counting (one counter per level); beyond, by comparison.
+constexpr double kCountingSortLevels = 1 << 17;
+
+FloodOrder pixelsByFloodingLevel(const Flood& f, const matx& grey, double lastLevel) {
+    std::vector<std::pair<double, int32_t>> flooding;
     for (int32_t r = 0; r < grey.m; ++r) {
         for (int32_t c = 0; c < grey.n; ++c) {
             const double g = grey.col[c][r];
-            // NaN fails both comparisons and is never flooded.
-            if (g <= level && g > 0 && labelAt(labels, r, c) < kFirstCellLabel) {
-                setLabel(labels, r, c, kFlooded);
+            // NaN fails the test and never floods.
+            if (g > 0 && floodingLevel(g) <= lastLevel) {
+                flooding.emplace_back(floodingLevel(g), (r + kMargin) * f.stride + c + kMargin);
             }
+        }
+    }
+    FloodOrder order;
+    order.pixels.resize(flooding.size());
+    if (lastLevel <= std::max(kCountingSortLevels, 2.0 * static_cast<double>(flooding.size()))) {
+        const auto levelCount = static_cast<size_t>(lastLevel) + 1;
+        std::vector<size_t> first(levelCount + 1, 0);
+        for (const auto& [level, p] : flooding) {
+            ++first[static_cast<size_t>(level) + 1];
+        }
+        for (size_t level = 1; level <= levelCount; ++level) {
+            if (first[level] > 0) {
+                order.levels.push_back(static_cast<double>(level - 1));
+            }
+            first[level] += first[level - 1];
+        }
+        for (const double level : order.levels) {
+            order.starts.push_back(first[static_cast<size_t>(level)]);
+        }
+        for (const auto& [level, p] : flooding) {
+            order.pixels[first[static_cast<size_t>(level)]++] = p;
+        }
+    } else {
+        std::sort(flooding.begin(), flooding.end());
+        for (size_t k = 0; k < flooding.size(); ++k) {
+            if (k == 0 || flooding[k].first != flooding[k - 1].first) {
+                order.levels.push_back(flooding[k].first);
+                order.starts.push_back(k);
+            }
+            order.pixels[k] = flooding[k].second;
+        }
+    }
+    order.starts.push_back(flooding.size());
+    return order;
+}
+
+void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit) {
+    f.m = grey.m;
+    f.n = grey.n;
+    f.stride = f.n + 2 * kMargin;
+    f.cellSize = cellSize;
+    f.cellSizeLimit = cellSizeLimit;
+    const size_t padded = static_cast<size_t>(f.m + 2 * kMargin) * static_cast<size_t>(f.stride);
+    f.pixel.assign(padded, kNotFlooded);
+    f.place.assign(padded, 0);
+    for (int32_t r = 0; r < f.m; ++r) {
+        for (int32_t c = 0; c < f.n; ++c) {
+            const bool centre = r >= kFirstWindowCentre && r <= f.m - 1 - kFirstWindowCentre &&
+                                c >= kFirstWindowCentre && c <= f.n - 1 - kFirstWindowCentre;
+            const bool position = r >= 1 && r <= f.m - 2 && c >= 1 && c <= f.n - 2;
+            f.place[(r + kMargin) * f.stride + c + kMargin] = static_cast<uint8_t>(
+                (centre ? kWindowCentre : 0) | (position ? kMergePosition : 0));
+        }
+    }
+    f.floodedInWindow.assign(padded, 0);
+    f.inGrowthQueue.assign(padded, 0);
+    f.inMergeQueue.assign(padded, 0);
+    // Labels 0 and 1 are not cells; they take places so that labels index directly.
+    f.parent = {kNotFlooded, kFlooded};
+    f.carriers = {0, 0};
+    f.firstWatch = {kNoWatch, kNoWatch};
+}
+
+void writeLabels(Flood& f, matx& labels) {
+    for (int32_t r = 0; r < f.m; ++r) {
+        for (int32_t c = 0; c < f.n; ++c) {
+            labels.col[c][r] =
+                static_cast<double>(labelAt(f, (r + kMargin) * f.stride + c + kMargin));
         }
     }
 }
 
 }  // namespace
 
-void growingCells(const matx& grey, matx& labels, int32_t* cellSize) {
-    const int32_t m = grey.m;
-    const int32_t n = grey.n;
-    std::vector<PendingClaim> pending;
-    for (int32_t r = 0; r < m; ++r) {
-        for (int32_t c = 0; c < n; ++c) {
-            if (labelAt(labels, r, c) != kFlooded) {
-                continue;
-            }
-            const int32_t cell = firstNeighbouringCell(labels, m, n, r, c);
-            if (cell != kNotFlooded) {
-                pending.push_back({c, r, cell});
-            }
-        }
-    }
-    // Claims are applied only after the scan: a pixel claimed in this pass hands its label
-    // on in the next pass, not in this one.
-    for (const PendingClaim& claim : pending) {
-        setLabel(labels, claim.row, claim.column, claim.label);
-        ++cellSize[claim.label];
-    }
-}
-
-int32_t findingNewCells(const matx& grey, matx& labels, int32_t lastLabel) {
-    for (int32_t r = kFirstWindowCentre; r <= grey.m - 1 - kFirstWindowCentre; ++r) {
-        for (int32_t c = kFirstWindowCentre; c <= grey.n - 1 - kFirstWindowCentre; ++c) {
-            // A stamp takes effect at once: later windows see its pixels as cell pixels.
-            if (countFloodedInWindow(labels, r, c) >= kMinFloodedInWindow) {
-                ++lastLabel;
-                stampWindow(labels, r, c, lastLabel);
-            }
-        }
-    }
-    return lastLabel;
-}
-
-void mergeCells(matx& labels, int32_t* cellSize, double cellSizeLimit, bool forceMerge) {
-    for (int32_t r = 1; r <= labels.m - 2; ++r) {
-        for (int32_t c = 1; c <= labels.n - 2; ++c) {
-            const int32_t a = labelAt(labels, r, c);
-            if (a <= kFlooded) {
-                continue;
-            }
-            // Next-column pair: either cell small is enough.
-            const int32_t b = labelAt(labels, r, c + 1);
-            if (b > kFlooded && b != a &&
-                (isSmall(cellSizeLimit, cellSize, a) || isSmall(cellSizeLimit, cellSize, b) ||
-                 forceMerge)) {
-                mergeTwoCells(labels, cellSize, b, a);
-            }
-            // Next-row pair, read after the merge above: both cells must be small.
-            const int32_t below = labelAt(labels, r + 1, c);
-            if (below > kFlooded && below != a &&
-                ((isSmall(cellSizeLimit, cellSize, a) && isSmall(cellSizeLimit, cellSize, below)) ||
-                 forceMerge)) {
-                mergeTwoCells(labels, cellSize, below, a);
-            }
-        }
-    }
-}
-
-void mergeTwoCells(matx& labels, int32_t* cellSize, int32_t absorbed, int32_t surviving) {
-    int32_t relabelled = 0;
-    for (int32_t r = 0; r < labels.m; ++r) {
-        for (int32_t c = 0; c < labels.n; ++c) {
-            if (labelAt(labels, r, c) == absorbed) {
-                setLabel(labels, r, c, surviving);
-                ++relabelled;
-            }
-        }
-    }
-    // The survivor grows by the pixels relabelled, not by the absorbed cell's entry.
-    cellSize[surviving] += relabelled;
-    cellSize[absorbed] = 0;
-}
-
 void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double maxGrey,
                     double cellSizeLimit, double threshold) {
-    int32_t lastLabel = kFlooded;
+    Flood f;
+    prepare(f, grey, cellSize, cellSizeLimit);
     const double lastLevel = maxGrey + 1.0;
-    for (double level = 1.0; level <= lastLevel; level += 1.0) {
-        floodStep(grey, labels, level);
-        for (int pass = 0; pass < kGrowthPassesPerLevel; ++pass) {
-            growingCells(grey, labels, cellSize);
+    const FloodOrder order = pixelsByFloodingLevel(f, grey, lastLevel);
+
+    size_t nextGroup = 0;
+    double level = 1.0;
+    while (level <= lastLevel) {
+        if (nextGroup < order.levels.size() && order.levels[nextGroup] == level) {
+            for (size_t k = order.starts[nextGroup]; k < order.starts[nextGroup + 1]; ++k) {
+                flood(f, order.pixels[k]);
+            }
+            ++nextGroup;
         }
-        lastLabel = findingNewCells(grey, labels, lastLabel);
-        // Strictly above the level; a NaN threshold never forces.
-        const bool forceMerge = threshold > level;
-        mergeCells(labels, cellSize, cellSizeLimit, forceMerge);
+        for (int pass = 0; pass < kGrowthPassesPerLevel && !f.growthQueue.empty(); ++pass) {
+            growingCells(f);
+        }
+        if (!f.windowsReachingSeedCount.empty()) {
+            findingNewCells(f);
+        }
+        if (!f.mergeQueue.empty()) {
+            // Strictly above the level; a NaN threshold never forces.
+            mergeCells(f, threshold > level);
+        }
+        if (f.growthQueue.empty() && f.mergeQueue.empty()) {
+            // Nothing is left to grow or to merge: the levels up to the next one that floods a
+            // pixel would change nothing.
+            if (nextGroup == order.levels.size()) {
+                break;
+            }
+            level = order.levels[nextGroup];
+        } else {
+            level += 1.0;
+        }
     }
+    writeLabels(f, labels);
 }
 
 double largestGreyValue(const double* grey, int32_t count) {

@@ -33,26 +33,10 @@ constexpr int32_t kMinFloodedInWindow = 11;
 constexpr int32_t kFirstWindowCentre = 3;
 
 // Runs every level on `labels`, which must be all kNotFlooded, with `cellSize` all zero
-// and holding at least m*n entries (indexed by label).
+// and holding at least m*n entries (indexed by label). On return `cellSize` holds, for
+// every label, the pixels it gained by growing and merging (0 for merged-away labels).
 void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double maxGrey,
                     double cellSizeLimit, double threshold);
-
-// One growth pass: every flooded pixel beside a cell joins the first such neighbour in the
-// order next column, previous column, previous row, next row. All claims of a pass are read
-// from the labels before it. Only grey's m and n are used.
-void growingCells(const matx& grey, matx& labels, int32_t* cellSize);
-
-// Stamps a new cell over every 5x5 window with at least 11 flooded pixels; returns the new
-// highest label. Only grey's m and n are used.
-int32_t findingNewCells(const matx& grey, matx& labels, int32_t lastLabel);
-
-// Merges touching cells: a next-column pair when either cell is small, a next-row pair when
-// both are, any pair when forceMerge. The visited pixel's cell survives.
-void mergeCells(matx& labels, int32_t* cellSize, double cellSizeLimit, bool forceMerge);
-
-// Relabels every pixel of `absorbed` to `surviving` and moves the count of pixels relabelled
-// into the survivor's size entry.
-void mergeTwoCells(matx& labels, int32_t* cellSize, int32_t absorbed, int32_t surviving);
 
 // The largest element of `grey`, never below 0; NaN elements never count.
 double largestGreyValue(const double* grey, int32_t count);

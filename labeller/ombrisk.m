@@ -12,33 +12,46 @@
 %     - touching cells merge: side by side when either is small, one above the
 %       other when both are small, and always while the level is below
 %       threshold.
-%   Cells are dark: invert a fluorescence image (bright nuclei) before the call.
+%   Cells are dark: invert a fluorescence image (bright nuclei) before the call,
+%   and set the background to 0 so that it is never flooded.
 %
 %   Inputs
-%     CellImage      real double matrix (m x n), the grey values. Values of 0
-%                    or below, and NaN, are never flooded. Must not hold Inf.
-%     cellSizeLimit  real double scalar. A cell is small while the number of
-%                    pixels it has gained by growing and merging is below it.
-%     threshold      numeric scalar. While the level is below it, touching
-%                    cells merge whatever their size.
+%     CellImage      double, real and full (not sparse), m x n: the grey values.
+%                    Values of 0 or below, -Inf and NaN are never flooded. Must
+%                    not hold Inf or values of 2^53-1 or more. Convert integer images
+%                    with double(A): uint8, uint16 and single are refused.
+%     cellSizeLimit  double, real scalar. A cell is small while the number of
+%                    pixels it has gained by growing and merging is below it;
+%                    small touching cells merge. About the area of the smallest
+%                    cell to keep whole, e.g. 30.
+%     threshold      scalar of any numeric class. While the level is below it,
+%                    touching cells merge whatever their size, so dark clusters
+%                    reached in the first threshold - 1 levels end as one cell.
+%                    A small value, e.g. 5, or 0 for no forced merges.
 %
 %   Output
-%     B   double matrix, the size of CellImage, holding whole numbers:
-%           0    never flooded (value above every level, 0 or below, or NaN)
+%     B   double, m x n, holding whole numbers:
+%           0    never flooded: value above every level, 0 or below, or NaN
 %           1    flooded, but in no cell
-%           2..  cell labels. Labels are not renumbered: labels that were
-%                merged away leave gaps, so use unique(B(B > 1)) to list the
-%                cells.
+%           2..  cell labels, one per cell. Labels are not renumbered: labels
+%                that were merged away leave gaps, so list the cells with
+%                unique(B(B > 1)) and count them with numel of that; the area
+%                of cell L is nnz(B == L).
 %         Row 1, row m, column 1 and column n are never part of a new cell's
 %         square; images with fewer than 7 rows or columns get no cells.
 %
 %   The input is not modified. Run time grows with the largest grey value
-%   (one level per grey unit).
+%   (one level per grey unit): rescale 16-bit images to a few hundred grey
+%   levels when that range is enough. Images of up to 2^31-1 pixels.
 %
-%   Example
-%     A = imread('nuclei_human_cells.png');   % bright nuclei, 8-bit
-%     D = 256 - double(A);                     % nuclei become dark, all > 0
+%   Example (in the toolbox's source folder, whose data/ holds the images)
+%     A = imread(fullfile('data', 'nuclei_human_cells.png'));  % uint8, bright nuclei
+%     D = 256 - double(A);     % nuclei become dark, every value above 0
+%     D(A < 48) = 0;           % background: never flooded
 %     B = ombrisk(D, 30, 5);
-%     ncells = numel(unique(B(B > 1)))
+%     cells = unique(B(B > 1));
+%     ncells = numel(cells)    % about 300 nuclei
+%     areas = arrayfun(@(L) nnz(B == L), cells);
+%     median(areas)            % pixels per nucleus
 %
 %   See also TAVENOR3, VESQUIN4.

@@ -12,25 +12,51 @@
 %   not spread at a level at which it touches a pixel of another label. A last
 %   pass widens every region by one pixel into its unlabelled neighbours.
 %
+%   So dark pixels are reached first, and where two labels meet the border
+%   stays where they met. Give each cell exactly ONE seed pixel: a seed region
+%   of several pixels is several labels that touch one another, and they never
+%   spread (only the last pass widens them).
+%
 %   Inputs
-%     CellImage  real double matrix (m x n), the grey values, with the seed
-%                pixels above celllevel (for example at 255 with celllevel
-%                254). NaN pixels are never seeds and never labelled. Must not
-%                hold Inf or values of 2^49 or more.
-%     celllevel  real double scalar, the seed level.
+%     CellImage  double, real and full (not sparse), m x n: the grey values,
+%                with the seed pixels above celllevel. The usual layout is 8-bit:
+%                grey values 0..253, seeds at 255, celllevel 254. NaN pixels are
+%                never seeds and never labelled: use NaN for background that no
+%                cell may take. Must not hold Inf or values of 2^49 or more.
+%                Convert integer images with double(A).
+%     celllevel  double, real, not empty: the seed level (its first element is
+%                used).
 %
 %   Output
-%     B   double matrix, the size of CellImage: 0 where no label reached, and
-%         the labels 1, 2, 3, ... elsewhere.
+%     B   double, m x n, holding whole numbers: 0 where no label reached, and
+%         the labels 1, 2, 3, ..., one per seed pixel, elsewhere. Every label
+%         from 1 to max(B(:)) is present (at least at its seed), so the number
+%         of regions is max(B(:)) and the area of region L is nnz(B == L).
 %
 %   The input is not modified. Run time grows with the largest value of the
-%   image (twenty levels per grey unit above 1).
+%   image (twenty levels per grey unit above 1): keep grey values in a range
+%   of a few hundred. Images of up to 2^31-1 pixels.
 %
-%   Example
+%   Example: the rule on a tiny image
 %     A = [  0 255   0   0 255
 %            0   0   0   0   0 ];
 %     B = tavenor3(A, 254)
 %     % B = [1 1 1 2 2
 %     %      1 1 1 2 2]
+%
+%   Example: whole cells grown from their nuclei (in the toolbox's source
+%   folder, whose data/ holds the images)
+%     N = double(imread(fullfile('data', 'bbbc022_u2os_nuclei.png')));
+%     C = double(imread(fullfile('data', 'bbbc022_u2os_cytoplasm.png')));
+%     % one seed pixel per nucleus: the top of the smoothed nuclei image
+%     Ns = conv2(N, ones(9) / 81, 'same');
+%     seeds = Ns > 300 & Ns == movmax(movmax(Ns, 25, 1), 25, 2);
+%     % cell bodies dark, 1..253, so that they are reached first
+%     G = 253 - round(252 * min(1, max(0, (C - 180) / 800)));
+%     G(N > 300) = 1;          % each seed fills its nucleus first
+%     G(C < 280) = NaN;        % background: never labelled
+%     G(seeds) = 255;          % seeds above celllevel 254
+%     B = tavenor3(G, 254);
+%     ncells = max(B(:))       % one cell per seed: 25
 %
 %   See also OMBRISK, VESQUIN4.

@@ -38,13 +38,6 @@ constexpr int32_t kMaxTracks = 65535;
 // Positions are written 1-based into uint16 entries.
 constexpr int32_t kMaxFrameSide = 65535;
 
-// One marker of the current frame.
-struct marker {
-    uint16_t x;      // 0-based column
-    uint16_t y;      // 0-based row
-    uint16_t state;  // kFreeMarker: not yet linked to the next frame; kLinkedMarker: linked
-};
-
 // Links the markers of the stack `I` into tracks and returns the number of tracks (0 to
 // kMaxTracks).
 //
@@ -66,8 +59,8 @@ struct marker {
 //                 the rest of the pair, and its partner stays free.
 //
 // Element offsets are formed in 64-bit arithmetic, so a stack of 2^31 elements or more, or
-// with more than 10737 frames, is fine. Only the marker list is allocated (rows * cols
-// records); std::bad_alloc leaves every buffer untouched.
+// with more than 10737 frames, is fine. All scratch (about 15 bytes per pixel of a frame) is
+// allocated before anything is written: std::bad_alloc leaves every buffer untouched.
 int tracking(uint8_t* I, uint16_t* Itracks, double* tracklength, double* trackstarts,
              uint16_t* Ptracks, double* trackstartX, double* trackstartY, int rows, int cols,
              int frames, int maxDistance, bool* trackLimitReached = nullptr);

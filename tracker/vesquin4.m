@@ -50,12 +50,32 @@
 %   further track starts; the markers concerned stay unlinked and a warning
 %   says so. Only the outputs asked for are returned; the work is the same.
 %
-%   Example
+%   Reading Ptracks: track id is row id of both planes, so
+%     X = double(Ptracks(id, :, 1));  Y = double(Ptracks(id, :, 2));
+%     f = find(X > 0);    % frames in which track id has a marker
+%   gives its path as columns X(f) and rows Y(f). Frames run along the second
+%   dimension; frame f is I(:, :, f).
+%
+%   Example: the rule on a tiny stack
 %     I = zeros(40, 40, 3, 'uint8');
 %     I(20, 20, 1) = 255;  I(21, 22, 2) = 255;  I(22, 23, 3) = 255;
 %     [Itracks, Ptracks, tracklength, trackstarts] = vesquin4(I, 5);
-%     tracklength              % 2: one track, over frames 1 to 3
-%     squeeze(Ptracks(1, :, :))  % its column and row in each frame
-%     I(20, 20, 1)             % 254: I was rewritten
+%     tracklength                % 2: one track, over frames 1 to 3
+%     squeeze(Ptracks(1, 1:3, :))  % its column and row in each frame
+%     I(20, 20, 1)               % 254: I was rewritten
+%
+%   Example: nuclei in a real time-lapse (in the toolbox's source folder,
+%   whose data/ holds the images)
+%     file = fullfile('data', 'timelapse_nuclei_mitocheck_uint8.tif');
+%     frames = numel(imfinfo(file));
+%     I = zeros(190, 211, frames, 'uint8');
+%     for f = 1:frames       % a marker at the top of each smoothed nucleus
+%       F = conv2(double(imread(file, f)), ones(9) / 81, 'same');
+%       I(:, :, f) = 255 * uint8(F > 12 & F == movmax(movmax(F, 17, 1), 17, 2));
+%     end
+%     [Itracks, Ptracks, tracklength, trackstarts] = vesquin4(I, 10);
+%     ntracks = numel(tracklength)
+%     whole = find(tracklength == frames - 1);  % tracks over the whole movie
+%     positions = squeeze(Ptracks(whole(1), :, :))  % column, row per frame
 %
 %   See also OMBRISK, TAVENOR3.

@@ -7,47 +7,17 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/unit/test_image.h"
+
 #include "labeller/labeller.h"
 #include "matx/view_handle.h"
+#include "tests/reference/labeller_reference.h"
 
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// A column-major image with a view over it.
-struct Image {
-    int32_t m;
-    int32_t n;
-    std::vector<double> data;
-    ViewHandle view;
-
-    double at(int32_t r, int32_t c) const { return data[r + static_cast<size_t>(c) * m]; }
-    void set(int32_t r, int32_t c, double value) { data[r + static_cast<size_t>(c) * m] = value; }
-};
-
-Image filled(int32_t m, int32_t n, double value) {
-    Image image{m, n, std::vector<double>(static_cast<size_t>(m) * n, value), nullptr};
-    image.view = make_view(image.data.data(), m, n);
-    return image;
-}
-
-// Rows as written in the source, stored column-major.
-Image fromRows(std::initializer_list<std::initializer_list<double>> rows) {
-    const auto m = static_cast<int32_t>(rows.size());
-    const auto n = static_cast<int32_t>(rows.begin()->size());
-    Image image = filled(m, n, 0);
-    int32_t r = 0;
-    for (const auto& row : rows) {
-        int32_t c = 0;
-        for (double value : row) {
-            image.set(r, c++, value);
-        }
-        ++r;
-    }
-    return image;
-}
-
-void setBlock(Image& image, int32_t r0, int32_t r1, int32_t c0, int32_t c1, double value) {
+void setBlock(TestImage& image, int32_t r0, int32_t r1, int32_t c0, int32_t c1, double value) {
     for (int32_t r = r0; r <= r1; ++r) {
         for (int32_t c = c0; c <= c1; ++c) {
             image.set(r, c, value);
@@ -55,26 +25,31 @@ void setBlock(Image& image, int32_t r0, int32_t r1, int32_t c0, int32_t c1, doub
     }
 }
 
-std::vector<int32_t> emptySizes(const Image& image) {
+std::vector<int32_t> emptySizes(const TestImage& image) {
     return std::vector<int32_t>(static_cast<size_t>(image.m) * image.n, 0);
 }
 
-void runAllLevels(const Image& grey, Image& labels, std::vector<int32_t>& cellSize,
+// The driver tests run on the module's labeller and on the plain reference alike.
+using Driver = void (*)(const matx&, matx&, int32_t*, double, double, double);
+class LabellingCells : public ::testing::TestWithParam<Driver> {};
+
+void runAllLevels(const TestImage& grey, TestImage& labels, std::vector<int32_t>& cellSize,
                   double cellSizeLimit, double threshold) {
-    labellingCells(*grey.view, *labels.view, cellSize.data(),
-                   largestGreyValue(grey.data.data(), grey.m * grey.n), cellSizeLimit, threshold);
+    LabellingCells::GetParam()(*grey.view, *labels.view, cellSize.data(),
+                               largestGreyValue(grey.data.data(), grey.m * grey.n), cellSizeLimit,
+                               threshold);
 }
 
-std::set<double> labelsIn(const Image& image) {
+std::set<double> labelsIn(const TestImage& image) {
     return std::set<double>(image.data.begin(), image.data.end());
 }
 
-TEST(LabellingCells, WorkedSevenBySevenImage) {
+TEST_P(LabellingCells, WorkedSevenBySevenImage) {
     // Level 1 floods all 49 pixels; the one window centre (3,3) stamps label 2 over rows and
     // columns 1..5. Level 2 grows the square over the ring: 20 pixels in the first pass, the
     // 4 corners in the second. The stamp itself is never counted.
-    Image grey = filled(7, 7, 1);
-    Image labels = filled(7, 7, 0);
+    TestImage grey = filled(7, 7, 1);
+    TestImage labels = filled(7, 7, 0);
     std::vector<int32_t> cellSize = emptySizes(grey);
     runAllLevels(grey, labels, cellSize, 30, 5);
     EXPECT_EQ(labelsIn(labels), std::set<double>{2});
@@ -82,44 +57,44 @@ TEST(LabellingCells, WorkedSevenBySevenImage) {
     EXPECT_EQ(cellSize[3], 0);
 }
 
-TEST(LabellingCells, WorkedSevenBySevenImageStepByStep) {
-    Image grey = filled(7, 7, 1);
-    Image labels = filled(7, 7, kFlooded);
+TEST(FindingNewCells, WorkedSevenBySevenImageStepByStep) {
+    TestImage grey = filled(7, 7, 1);
+    TestImage labels = filled(7, 7, kFlooded);
     std::vector<int32_t> cellSize = emptySizes(grey);
-    EXPECT_EQ(findingNewCells(*grey.view, *labels.view, 1), 2);
+    EXPECT_EQ(reference::findingNewCells(*grey.view, *labels.view, 1), 2);
     EXPECT_EQ(labels.at(0, 0), kFlooded);
     EXPECT_EQ(labels.at(1, 1), 2);
     EXPECT_EQ(labels.at(5, 5), 2);
     EXPECT_EQ(labels.at(6, 3), kFlooded);
 
-    growingCells(*grey.view, *labels.view, cellSize.data());
+    reference::growingCells(*grey.view, *labels.view, cellSize.data());
     EXPECT_EQ(cellSize[2], 20);
     EXPECT_EQ(labels.at(0, 0), kFlooded);
     EXPECT_EQ(labels.at(0, 1), 2);
-    growingCells(*grey.view, *labels.view, cellSize.data());
+    reference::growingCells(*grey.view, *labels.view, cellSize.data());
     EXPECT_EQ(cellSize[2], 24);
     EXPECT_EQ(labelsIn(labels), std::set<double>{2});
 }
 
-TEST(LabellingCells, LevelsRunFromOneToOneAboveTheLargestValue) {
+TEST_P(LabellingCells, LevelsRunFromOneToOneAboveTheLargestValue) {
     // Images this small have no window centre, so only the flood shows: 0 < value <= level.
-    Image grey = fromRows({{0, 2.5, kNaN, -1, 1}});
-    Image labels = filled(1, 5, 0);
+    TestImage grey = fromRows({{0, 2.5, kNaN, -1, 1}});
+    TestImage labels = filled(1, 5, 0);
     std::vector<int32_t> cellSize = emptySizes(grey);
     runAllLevels(grey, labels, cellSize, 30, 5);  // levels 1, 2, 3
     EXPECT_EQ(labels.data, (std::vector<double>{0, 1, 0, 0, 1}));
 
     // With a largest value of 1.5 the levels are 1 and 2: 2.5 is not reached.
-    Image shortRun = filled(1, 5, 0);
-    labellingCells(*grey.view, *shortRun.view, cellSize.data(), 1.5, 30, 5);
+    TestImage shortRun = filled(1, 5, 0);
+    GetParam()(*grey.view, *shortRun.view, cellSize.data(), 1.5, 30, 5);
     EXPECT_EQ(shortRun.data, (std::vector<double>{0, 0, 0, 0, 1}));
 }
 
-TEST(LabellingCells, NoPositiveValueGivesZeros) {
-    Image grey = filled(9, 9, -3);
+TEST_P(LabellingCells, NoPositiveValueGivesZeros) {
+    TestImage grey = filled(9, 9, -3);
     grey.set(4, 4, 0);
     grey.set(2, 2, kNaN);
-    Image labels = filled(9, 9, 0);
+    TestImage labels = filled(9, 9, 0);
     std::vector<int32_t> cellSize = emptySizes(grey);
     EXPECT_EQ(largestGreyValue(grey.data.data(), 81), 0);
     runAllLevels(grey, labels, cellSize, 30, 5);
@@ -127,23 +102,23 @@ TEST(LabellingCells, NoPositiveValueGivesZeros) {
     EXPECT_EQ(cellSize, emptySizes(grey));
 }
 
-TEST(LabellingCells, ThinImagesGetNoCells) {
+TEST_P(LabellingCells, ThinImagesGetNoCells) {
     for (auto [m, n] : {std::pair{6, 20}, std::pair{20, 6}, std::pair{1, 30}, std::pair{30, 1}}) {
-        Image grey = filled(m, n, 1);
-        Image labels = filled(m, n, 0);
+        TestImage grey = filled(m, n, 1);
+        TestImage labels = filled(m, n, 0);
         std::vector<int32_t> cellSize = emptySizes(grey);
         runAllLevels(grey, labels, cellSize, 30, 5);
         EXPECT_EQ(labelsIn(labels), std::set<double>{kFlooded}) << m << "x" << n;
     }
 }
 
-TEST(LabellingCells, MergesAreForcedOnlyWhileTheLevelIsBelowTheThreshold) {
+TEST_P(LabellingCells, MergesAreForcedOnlyWhileTheLevelIsBelowTheThreshold) {
     // At level 1 a 7x14 image of ones gets three overlapping stamps in row 3: label 2 at
     // centre column 3, label 3 at 6 and label 4 at 9, each later one overwriting the
     // overlap. No cell is small with a limit of 0, so only forced merges join them.
     auto run = [](double threshold) {
-        Image grey = filled(7, 14, 1);
-        Image labels = filled(7, 14, 0);
+        TestImage grey = filled(7, 14, 1);
+        TestImage labels = filled(7, 14, 0);
         std::vector<int32_t> cellSize = emptySizes(grey);
         runAllLevels(grey, labels, cellSize, 0, threshold);
         return labelsIn(labels);
@@ -153,9 +128,15 @@ TEST(LabellingCells, MergesAreForcedOnlyWhileTheLevelIsBelowTheThreshold) {
     EXPECT_EQ(run(kNaN), (std::set<double>{2, 3, 4}));
 }
 
+INSTANTIATE_TEST_SUITE_P(Labellers, LabellingCells,
+                         ::testing::Values(&::labellingCells, &reference::labellingCells),
+                         [](const auto& param) {
+                             return param.index == 0 ? "Module" : "Reference";
+                         });
+
 TEST(FindingNewCells, TenFloodedPixelsAreNotEnoughElevenAre) {
-    Image grey = filled(7, 7, 1);
-    Image labels = filled(7, 7, 0);
+    TestImage grey = filled(7, 7, 1);
+    TestImage labels = filled(7, 7, 0);
     labels.set(0, 0, kFlooded);  // outside the window: never stamped
     int32_t placed = 0;
     for (int32_t r = 1; r <= 5 && placed < 10; ++r) {
@@ -164,11 +145,11 @@ TEST(FindingNewCells, TenFloodedPixelsAreNotEnoughElevenAre) {
         }
     }
     const std::vector<double> before = labels.data;
-    EXPECT_EQ(findingNewCells(*grey.view, *labels.view, 7), 7);
+    EXPECT_EQ(reference::findingNewCells(*grey.view, *labels.view, 7), 7);
     EXPECT_EQ(labels.data, before);
 
     labels.set(5, 5, kFlooded);
-    EXPECT_EQ(findingNewCells(*grey.view, *labels.view, 7), 8);
+    EXPECT_EQ(reference::findingNewCells(*grey.view, *labels.view, 7), 8);
     for (int32_t r = 1; r <= 5; ++r) {
         for (int32_t c = 1; c <= 5; ++c) {
             EXPECT_EQ(labels.at(r, c), 8);
@@ -180,9 +161,9 @@ TEST(FindingNewCells, TenFloodedPixelsAreNotEnoughElevenAre) {
 
 TEST(FindingNewCells, LaterStampsOverwriteEarlierOnes) {
     // Centres run from column 3 to n-4 = 8; each stamp is seen at once by later windows.
-    Image grey = filled(7, 12, 1);
-    Image labels = filled(7, 12, kFlooded);
-    EXPECT_EQ(findingNewCells(*grey.view, *labels.view, 1), 3);
+    TestImage grey = filled(7, 12, 1);
+    TestImage labels = filled(7, 12, kFlooded);
+    EXPECT_EQ(reference::findingNewCells(*grey.view, *labels.view, 1), 3);
     const std::vector<double> row3 = {1, 2, 2, 2, 3, 3, 3, 3, 3, 1, 1, 1};
     for (int32_t c = 0; c < 12; ++c) {
         EXPECT_EQ(labels.at(3, c), row3[c]) << "column " << c;
@@ -190,12 +171,12 @@ TEST(FindingNewCells, LaterStampsOverwriteEarlierOnes) {
 }
 
 TEST(FindingNewCells, StampOverAnExistingCellTakesItsPixelsButNotItsSize) {
-    Image grey = filled(7, 7, 1);
-    Image labels = filled(7, 7, kFlooded);
+    TestImage grey = filled(7, 7, 1);
+    TestImage labels = filled(7, 7, kFlooded);
     setBlock(labels, 1, 2, 1, 5, 5);  // ten pixels of cell 5; 15 flooded left in the window
     std::vector<int32_t> cellSize = emptySizes(grey);
     cellSize[5] = 7;
-    EXPECT_EQ(findingNewCells(*grey.view, *labels.view, 5), 6);
+    EXPECT_EQ(reference::findingNewCells(*grey.view, *labels.view, 5), 6);
     EXPECT_EQ(labels.at(1, 1), 6);
     EXPECT_EQ(labels.at(5, 5), 6);
     EXPECT_EQ(cellSize[5], 7);
@@ -205,32 +186,32 @@ TEST(FindingNewCells, StampOverAnExistingCellTakesItsPixelsButNotItsSize) {
 TEST(GrowingCells, NeighbourOrderDecidesBetweenCells) {
     std::vector<int32_t> cellSize(64, 0);
     // Next column before previous column.
-    Image row = fromRows({{2, 1, 3}});
-    growingCells(*row.view, *row.view, cellSize.data());
+    TestImage row = fromRows({{2, 1, 3}});
+    reference::growingCells(*row.view, *row.view, cellSize.data());
     EXPECT_EQ(row.at(0, 1), 3);
     // Previous column before previous row.
-    Image a = fromRows({{0, 4, 0}, {5, 1, 0}, {0, 0, 0}});
-    growingCells(*a.view, *a.view, cellSize.data());
+    TestImage a = fromRows({{0, 4, 0}, {5, 1, 0}, {0, 0, 0}});
+    reference::growingCells(*a.view, *a.view, cellSize.data());
     EXPECT_EQ(a.at(1, 1), 5);
     // Previous row before next row.
-    Image b = fromRows({{0, 6, 0}, {0, 1, 0}, {0, 7, 0}});
-    growingCells(*b.view, *b.view, cellSize.data());
+    TestImage b = fromRows({{0, 6, 0}, {0, 1, 0}, {0, 7, 0}});
+    reference::growingCells(*b.view, *b.view, cellSize.data());
     EXPECT_EQ(b.at(1, 1), 6);
     // Diagonal neighbours are never looked at; unflooded pixels are never claimed.
-    Image c = fromRows({{8, 0, 0}, {0, 1, 0}, {0, 0, 0}});
-    growingCells(*c.view, *c.view, cellSize.data());
+    TestImage c = fromRows({{8, 0, 0}, {0, 1, 0}, {0, 0, 0}});
+    reference::growingCells(*c.view, *c.view, cellSize.data());
     EXPECT_EQ(c.at(1, 1), kFlooded);
     EXPECT_EQ(c.at(0, 1), 0);
 }
 
 TEST(GrowingCells, OnePixelPerPassReadFromTheStateBeforeIt) {
-    Image labels = fromRows({{2, 1, 1, 1, 0, 1}});
+    TestImage labels = fromRows({{2, 1, 1, 1, 0, 1}});
     std::vector<int32_t> cellSize(8, 0);
-    growingCells(*labels.view, *labels.view, cellSize.data());
+    reference::growingCells(*labels.view, *labels.view, cellSize.data());
     EXPECT_EQ(labels.data, (std::vector<double>{2, 2, 1, 1, 0, 1}));
     EXPECT_EQ(cellSize[2], 1);
-    growingCells(*labels.view, *labels.view, cellSize.data());
-    growingCells(*labels.view, *labels.view, cellSize.data());
+    reference::growingCells(*labels.view, *labels.view, cellSize.data());
+    reference::growingCells(*labels.view, *labels.view, cellSize.data());
     EXPECT_EQ(labels.data, (std::vector<double>{2, 2, 2, 2, 0, 1}));
     EXPECT_EQ(cellSize[2], 3);
 }
@@ -238,13 +219,13 @@ TEST(GrowingCells, OnePixelPerPassReadFromTheStateBeforeIt) {
 // Two cells, 2 and 3, in a 4x5 image: side by side at (1,1) and (1,2), or one above the
 // other at (1,1) and (2,1). Returns whether they merged, checking the merge's bookkeeping.
 bool mergedPair(bool sideBySide, int32_t size2, int32_t size3, double limit, bool force) {
-    Image labels = filled(4, 5, 0);
+    TestImage labels = filled(4, 5, 0);
     labels.set(1, 1, 2);
     labels.set(sideBySide ? 1 : 2, sideBySide ? 2 : 1, 3);
     std::vector<int32_t> cellSize(20, 0);
     cellSize[2] = size2;
     cellSize[3] = size3;
-    mergeCells(*labels.view, cellSize.data(), limit, force);
+    reference::mergeCells(*labels.view, cellSize.data(), limit, force);
     const bool merged = labelsIn(labels) == std::set<double>{0, 2};
     if (merged) {
         EXPECT_EQ(cellSize[2], size2 + 1);
@@ -277,11 +258,11 @@ TEST(MergeCells, ForcedMergesIgnoreSizesAndNaNLimitsMakeNothingSmall) {
 
 TEST(MergeCells, PairsOnTheBorderAreNeverExamined) {
     auto mergesWith = [](int32_t r1, int32_t c1, int32_t r2, int32_t c2) {
-        Image labels = filled(5, 6, 0);
+        TestImage labels = filled(5, 6, 0);
         labels.set(r1, c1, 2);
         labels.set(r2, c2, 3);
         std::vector<int32_t> cellSize(30, 0);
-        mergeCells(*labels.view, cellSize.data(), 10, true);
+        reference::mergeCells(*labels.view, cellSize.data(), 10, true);
         return labelsIn(labels).count(3) == 0;
     };
     EXPECT_FALSE(mergesWith(0, 1, 0, 2));  // within row 0
@@ -294,19 +275,20 @@ TEST(MergeCells, PairsOnTheBorderAreNeverExamined) {
 }
 
 TEST(MergeCells, MergesTakeEffectAtOnceSoChainsEndAsOneCell) {
-    Image labels = fromRows({{0, 0, 0, 0, 0}, {0, 2, 3, 4, 0}, {0, 0, 5, 0, 0}, {0, 0, 0, 0, 0}});
+    TestImage labels =
+        fromRows({{0, 0, 0, 0, 0}, {0, 2, 3, 4, 0}, {0, 0, 5, 0, 0}, {0, 0, 0, 0, 0}});
     std::vector<int32_t> cellSize(20, 0);
-    mergeCells(*labels.view, cellSize.data(), 10, false);
+    reference::mergeCells(*labels.view, cellSize.data(), 10, false);
     EXPECT_EQ(labelsIn(labels), (std::set<double>{0, 2}));
     EXPECT_EQ(cellSize[2], 3);
 }
 
 TEST(MergeTwoCells, TheAbsorbedLabelIsGoneAndTheSurvivorGrowsByThePixelsRelabelled) {
-    Image labels = fromRows({{5, 2, 5}, {1, 5, 0}});
+    TestImage labels = fromRows({{5, 2, 5}, {1, 5, 0}});
     std::vector<int32_t> cellSize(6, 0);
     cellSize[2] = 7;
     cellSize[5] = 40;
-    mergeTwoCells(*labels.view, cellSize.data(), 5, 2);
+    reference::mergeTwoCells(*labels.view, cellSize.data(), 5, 2);
     EXPECT_EQ(labels.data, (std::vector<double>{2, 1, 2, 2, 2, 0}));
     EXPECT_EQ(cellSize[2], 10);
     EXPECT_EQ(cellSize[5], 0);

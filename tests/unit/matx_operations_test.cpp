@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/unit/test_image.h"
+
 #include "matx/matx.h"
 #include "matx/view_handle.h"
 #include "mex/console_standin.h"
@@ -33,42 +35,6 @@ double fromBits(uint64_t bits) {
 // A NaN with its sign bit set and a payload, so that copies and sign changes can be traced.
 const double kNegativeNaN = fromBits(0xfff00000000a5a5aULL);
 
-// A column-major matrix with a view over it. The block always holds at least one double,
-// so that even an empty view points at real memory.
-struct Grid {
-    int32_t m;
-    int32_t n;
-    std::vector<double> data;
-    ViewHandle view;
-
-    double at(int32_t r, int32_t c) const { return data[r + static_cast<size_t>(c) * m]; }
-    void set(int32_t r, int32_t c, double value) { data[r + static_cast<size_t>(c) * m] = value; }
-    matx* get() const { return view.get(); }
-};
-
-Grid filled(int32_t m, int32_t n, double value) {
-    const size_t count = static_cast<size_t>(m) * n;
-    Grid grid{m, n, std::vector<double>(count == 0 ? 1 : count, value), nullptr};
-    grid.view = make_view(grid.data.data(), m, n);
-    return grid;
-}
-
-// Rows as written in the source, stored column-major.
-Grid fromRows(std::initializer_list<std::initializer_list<double>> rows) {
-    const auto m = static_cast<int32_t>(rows.size());
-    const auto n = static_cast<int32_t>(rows.begin()->size());
-    Grid grid = filled(m, n, 0);
-    int32_t r = 0;
-    for (const auto& row : rows) {
-        int32_t c = 0;
-        for (double value : row) {
-            grid.set(r, c++, value);
-        }
-        ++r;
-    }
-    return grid;
-}
-
 // Every test starts with an empty stand-in console.
 class MatxOperations : public ::testing::Test {
   protected:
@@ -87,7 +53,7 @@ TEST_F(MatxOperations, ExtremesNeverPassTheirStartingBounds) {
 }
 
 TEST_F(MatxOperations, ExtremesSkipNaN) {
-    Grid grid = fromRows({{kNaN, 4, kNaN, -2}});
+    TestImage grid = fromRows({{kNaN, 4, kNaN, -2}});
     EXPECT_EQ(mx_min(grid.get()), -2);
     EXPECT_EQ(mx_max(grid.get()), 4);
     EXPECT_EQ(mx_min(filled(2, 2, kNaN).get()), 1000000);
@@ -96,7 +62,7 @@ TEST_F(MatxOperations, ExtremesSkipNaN) {
 TEST_F(MatxOperations, MeanSumsInColumnOrder) {
     // Column by column: (1e16 + 1) rounds back to 1e16, then -1e16, then 1: the sum is 1.
     // Row by row it would be 1e16 - 1e16 + 1 + 1 = 2.
-    Grid grid = fromRows({{1e16, -1e16}, {1, 1}});
+    TestImage grid = fromRows({{1e16, -1e16}, {1, 1}});
     EXPECT_EQ(mx_mean(grid.get()), 0.25);
     EXPECT_EQ(mx_mean(fromRows({{1, 2}, {3, 6}}).get()), 3);
 }
@@ -108,7 +74,7 @@ TEST_F(MatxOperations, StandardDeviationUsesThePopulationDivisor) {
 }
 
 TEST_F(MatxOperations, EmptyViewsGiveNaNStatisticsAndNoMatches) {
-    Grid empty = filled(0, 3, 0);
+    TestImage empty = filled(0, 3, 0);
     EXPECT_TRUE(std::isnan(mx_mean(empty.get())));
     EXPECT_TRUE(std::isnan(mx_std(empty.get())));
     EXPECT_TRUE(std::isnan(mx_corr(empty.get(), empty.get())));
@@ -116,15 +82,15 @@ TEST_F(MatxOperations, EmptyViewsGiveNaNStatisticsAndNoMatches) {
 }
 
 TEST_F(MatxOperations, CorrelationOfAViewWithItselfItsNegationAndAConstant) {
-    Grid grid = fromRows({{1, 2, 4}, {8, 3, -1}});
-    Grid negated = fromRows({{-1, -2, -4}, {-8, -3, 1}});
+    TestImage grid = fromRows({{1, 2, 4}, {8, 3, -1}});
+    TestImage negated = fromRows({{-1, -2, -4}, {-8, -3, 1}});
     EXPECT_NEAR(mx_corr(grid.get(), grid.get()), 1, 1e-15);
     EXPECT_NEAR(mx_corr(grid.get(), negated.get()), -1, 1e-15);
     // Deviations -1, 1: one root of the product 2 * 2 is exactly 2, while the product of
     // two roots of 2 is not.
-    Grid pair = fromRows({{0, 2}});
+    TestImage pair = fromRows({{0, 2}});
     EXPECT_EQ(mx_corr(pair.get(), pair.get()), 1);
-    Grid constant = filled(2, 3, 6);
+    TestImage constant = filled(2, 3, 6);
     EXPECT_TRUE(std::isnan(mx_corr(constant.get(), grid.get())));
     EXPECT_TRUE(std::isnan(mx_corr(constant.get(), constant.get())));
     // An uncorrelated pair gives exactly 0.
@@ -132,8 +98,8 @@ TEST_F(MatxOperations, CorrelationOfAViewWithItselfItsNegationAndAConstant) {
 }
 
 TEST_F(MatxOperations, CorrelationOfMismatchedViewsIsZeroAndSilent) {
-    Grid wide = fromRows({{1, 2, 3}, {4, 5, 6}});
-    Grid tall = fromRows({{1, 2}, {3, 4}, {5, 6}});
+    TestImage wide = fromRows({{1, 2, 3}, {4, 5, 6}});
+    TestImage tall = fromRows({{1, 2}, {3, 4}, {5, 6}});
     EXPECT_EQ(mx_corr(wide.get(), tall.get()), 0);
     EXPECT_EQ(mx_corr(wide.get(), filled(2, 2, 1).get()), 0);
     EXPECT_EQ(standin_console_text(), "");
@@ -153,13 +119,13 @@ struct Position {
     int32_t row = kUntouched;
 };
 
-Position peakOf(const Grid& grid) {
+Position peakOf(const TestImage& grid) {
     Position p;
     mx_find_peak(grid.get(), &p.column, &p.row);
     return p;
 }
 
-Position centroidOf(const Grid& grid) {
+Position centroidOf(const TestImage& grid) {
     Position p;
     mx_centroid(grid.get(), &p.column, &p.row);
     return p;
@@ -260,28 +226,28 @@ TEST_F(MatxOperations, CentroidIsClampedIntoTheView) {
 // --- Rewrites of every element ----------------------------------------------------------
 
 TEST_F(MatxOperations, NormaliseMapsTheRangeOntoZeroToOne) {
-    Grid grid = fromRows({{2, 4, 6}});
+    TestImage grid = fromRows({{2, 4, 6}});
     mx_normalise(grid.get());
     EXPECT_EQ(grid.data, (std::vector<double>{0, 0.5, 1}));
 }
 
 TEST_F(MatxOperations, NormaliseAtItsEdges) {
-    Grid constant = filled(2, 2, 5);
+    TestImage constant = filled(2, 2, 5);
     mx_normalise(constant.get());
     for (double value : constant.data) {
         EXPECT_TRUE(std::isnan(value));
     }
     // The minimum taken is the bound 1000000, not the elements' 2000000.
-    Grid beyondBound = filled(2, 2, 2000000);
+    TestImage beyondBound = filled(2, 2, 2000000);
     mx_normalise(beyondBound.get());
     EXPECT_EQ(beyondBound.data, (std::vector<double>(4, 1)));
-    Grid empty = filled(0, 2, 3);
+    TestImage empty = filled(0, 2, 3);
     mx_normalise(empty.get());
     EXPECT_EQ(empty.data[0], 3);
 }
 
 TEST_F(MatxOperations, AbsClearsTheSignBitAlone) {
-    Grid grid = fromRows({{-3, -0.0, -kInf, kNegativeNaN, 2.5}});
+    TestImage grid = fromRows({{-3, -0.0, -kInf, kNegativeNaN, 2.5}});
     mx_abs(grid.get());
     EXPECT_EQ(grid.at(0, 0), 3);
     EXPECT_EQ(bitsOf(grid.at(0, 1)), bitsOf(0.0));
@@ -291,7 +257,7 @@ TEST_F(MatxOperations, AbsClearsTheSignBitAlone) {
 }
 
 TEST_F(MatxOperations, PositiveZeroesNegativesButKeepsNegativeZeroAndNaN) {
-    Grid grid = fromRows({{-3, -0.0, kNegativeNaN, 4, -kInf}});
+    TestImage grid = fromRows({{-3, -0.0, kNegativeNaN, 4, -kInf}});
     mx_positive(grid.get());
     EXPECT_EQ(bitsOf(grid.at(0, 0)), bitsOf(0.0));
     EXPECT_EQ(bitsOf(grid.at(0, 1)), bitsOf(-0.0));
@@ -301,7 +267,7 @@ TEST_F(MatxOperations, PositiveZeroesNegativesButKeepsNegativeZeroAndNaN) {
 }
 
 TEST_F(MatxOperations, ClearWritesPositiveZeroBits) {
-    Grid grid = fromRows({{-0.0, kNaN}, {7, -kInf}});
+    TestImage grid = fromRows({{-0.0, kNaN}, {7, -kInf}});
     mx_clear(grid.get());
     for (double value : grid.data) {
         EXPECT_EQ(bitsOf(value), 0u);
@@ -309,7 +275,7 @@ TEST_F(MatxOperations, ClearWritesPositiveZeroBits) {
 }
 
 TEST_F(MatxOperations, ScalarArithmeticReachesEveryElement) {
-    Grid grid = fromRows({{1, 2}, {3, 4}, {5, 6}});
+    TestImage grid = fromRows({{1, 2}, {3, 4}, {5, 6}});
     mx_add_scalar(grid.get(), 0.5);
     EXPECT_EQ(grid.data, (std::vector<double>{1.5, 3.5, 5.5, 2.5, 4.5, 6.5}));
     mx_sub_scalar(grid.get(), 1.5);
@@ -322,8 +288,8 @@ TEST_F(MatxOperations, ScalarArithmeticReachesEveryElement) {
 // --- Two views --------------------------------------------------------------------------
 
 TEST_F(MatxOperations, AddAndSubtractElementByElement) {
-    Grid target = fromRows({{1, 2, 3}, {4, 5, 6}});
-    Grid other = fromRows({{10, 20, 30}, {40, 50, 60}});
+    TestImage target = fromRows({{1, 2, 3}, {4, 5, 6}});
+    TestImage other = fromRows({{10, 20, 30}, {40, 50, 60}});
     mx_add_matrix(target.get(), other.get());
     EXPECT_EQ(target.data, (std::vector<double>{11, 44, 22, 55, 33, 66}));
     mx_sub_matrix(target.get(), other.get());
@@ -333,8 +299,8 @@ TEST_F(MatxOperations, AddAndSubtractElementByElement) {
 }
 
 TEST_F(MatxOperations, CopyIsBitExact) {
-    Grid target = filled(2, 2, 1);
-    Grid source = fromRows({{-0.0, kNegativeNaN}, {3, -kInf}});
+    TestImage target = filled(2, 2, 1);
+    TestImage source = fromRows({{-0.0, kNegativeNaN}, {3, -kInf}});
     mx_copy(target.get(), source.get());
     for (size_t k = 0; k < 4; ++k) {
         EXPECT_EQ(bitsOf(target.data[k]), bitsOf(source.data[k]));
@@ -353,10 +319,10 @@ TEST_F(MatxOperations, MismatchesPrintTheirMessageAndLeaveTheTargetAlone) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
-        Grid target = fromRows({{1, 2, 3}, {4, 5, 6}});
+        TestImage target = fromRows({{1, 2, 3}, {4, 5, 6}});
         const std::vector<double> before = target.data;
         // The same element count, transposed; then one size differing alone.
-        Grid transposed = fromRows({{7, 8}, {9, 10}, {11, 12}});
+        TestImage transposed = fromRows({{7, 8}, {9, 10}, {11, 12}});
         standin_console_clear();
         c.operation(target.get(), transposed.get());
         EXPECT_EQ(standin_console_text(), c.message);
@@ -373,8 +339,8 @@ TEST_F(MatxOperations, MismatchesPrintTheirMessageAndLeaveTheTargetAlone) {
 // --- Window copy ------------------------------------------------------------------------
 
 // A 5-by-5 source whose element at row r, column c is 10r + c.
-Grid numberedSource() {
-    Grid source = filled(5, 5, 0);
+TestImage numberedSource() {
+    TestImage source = filled(5, 5, 0);
     for (int32_t c = 0; c < 5; ++c) {
         for (int32_t r = 0; r < 5; ++r) {
             source.set(r, c, 10 * r + c);
@@ -384,35 +350,35 @@ Grid numberedSource() {
 }
 
 TEST_F(MatxOperations, CopyRegionCentresAnOddWindow) {
-    Grid source = numberedSource();
-    Grid target = filled(3, 3, -1);
+    TestImage source = numberedSource();
+    TestImage target = filled(3, 3, -1);
     mx_copy_region(target.get(), source.get(), 2, 2);
     EXPECT_EQ(target.data, (std::vector<double>{11, 21, 31, 12, 22, 32, 13, 23, 33}));
 }
 
 TEST_F(MatxOperations, CopyRegionReachesOneFurtherBackForAnEvenWindow) {
-    Grid source = numberedSource();
-    Grid target = filled(2, 2, -1);
+    TestImage source = numberedSource();
+    TestImage target = filled(2, 2, -1);
     mx_copy_region(target.get(), source.get(), 2, 2);
     EXPECT_EQ(target.data, (std::vector<double>{11, 21, 12, 22}));
     // Rows and columns are sized apart: 2 rows, 3 columns, centre column 3, row 1.
-    Grid wide = filled(2, 3, -1);
+    TestImage wide = filled(2, 3, -1);
     mx_copy_region(wide.get(), source.get(), 3, 1);
     EXPECT_EQ(wide.data, (std::vector<double>{2, 12, 3, 13, 4, 14}));
     EXPECT_EQ(standin_console_text(), "");
 }
 
 TEST_F(MatxOperations, CopyRegionReachesTheSourceEdgesAndCopiesBits) {
-    Grid source = numberedSource();
+    TestImage source = numberedSource();
     source.set(4, 4, kNegativeNaN);
     source.set(0, 0, -0.0);
-    Grid corner = filled(2, 2, -1);
+    TestImage corner = filled(2, 2, -1);
     mx_copy_region(corner.get(), source.get(), 1, 1);
     EXPECT_EQ(bitsOf(corner.at(0, 0)), bitsOf(-0.0));
     mx_copy_region(corner.get(), source.get(), 4, 4);
     EXPECT_EQ(corner.at(0, 0), 33);
     EXPECT_EQ(bitsOf(corner.at(1, 1)), bitsOf(kNegativeNaN));
-    Grid whole = filled(5, 5, -1);
+    TestImage whole = filled(5, 5, -1);
     mx_copy_region(whole.get(), source.get(), 2, 2);
     for (size_t k = 0; k < 25; ++k) {
         EXPECT_EQ(bitsOf(whole.data[k]), bitsOf(source.data[k]));
@@ -422,7 +388,7 @@ TEST_F(MatxOperations, CopyRegionReachesTheSourceEdgesAndCopiesBits) {
 
 TEST_F(MatxOperations, CopyRegionRefusesAWindowOutsideTheSource) {
     const std::string message = "ERROR in copy_region: window must lie inside the source\n";
-    Grid source = numberedSource();
+    TestImage source = numberedSource();
     struct Centre {
         int32_t c;
         int32_t r;
@@ -436,14 +402,14 @@ TEST_F(MatxOperations, CopyRegionRefusesAWindowOutsideTheSource) {
         for (int k = 0; k < 6; ++k) {
             SCOPED_TRACE(testing::Message() << size << "x" << size << " window at column "
                                             << centres[k].c << ", row " << centres[k].r);
-            Grid target = filled(size, size, -1);
+            TestImage target = filled(size, size, -1);
             standin_console_clear();
             mx_copy_region(target.get(), source.get(), centres[k].c, centres[k].r);
             EXPECT_EQ(standin_console_text(), message);
             EXPECT_EQ(target.data, std::vector<double>(static_cast<size_t>(size * size), -1));
         }
     }
-    Grid tooBig = filled(6, 1, -1);
+    TestImage tooBig = filled(6, 1, -1);
     standin_console_clear();
     mx_copy_region(tooBig.get(), source.get(), 2, 3);
     EXPECT_EQ(standin_console_text(), message);
@@ -451,7 +417,7 @@ TEST_F(MatxOperations, CopyRegionRefusesAWindowOutsideTheSource) {
 }
 
 TEST_F(MatxOperations, CopyRegionIntoAnEmptyTargetReadsNothing) {
-    Grid source = numberedSource();
+    TestImage source = numberedSource();
     mx_copy_region(filled(3, 0, -1).get(), source.get(), -100, -100);
     mx_copy_region(filled(0, 3, -1).get(), source.get(), 100, 100);
     EXPECT_EQ(standin_console_text(), "");

@@ -1,0 +1,144 @@
+// The module's labeller against the plain reference, on seeded random images: labels and the
+// cell-size table must agree bit for bit.
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "labeller/labeller.h"
+#include "matx/view_handle.h"
+#include "tests/reference/labeller_reference.h"
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+struct Case {
+    int32_t m;
+    int32_t n;
+    std::vector<double> grey;  // column-major
+    double cellSizeLimit;
+    double threshold;
+    double maxGrey;
+};
+
+template <class T>
+T pick(std::mt19937_64& rng, std::initializer_list<T> choices) {
+    std::uniform_int_distribution<size_t> which(0, choices.size() - 1);
+    return choices.begin()[which(rng)];
+}
+
+int32_t uniform(std::mt19937_64& rng, int32_t lo, int32_t hi) {
+    return std::uniform_int_distribution<int32_t>(lo, hi)(rng);
+}
+
+// Dark blobs on a brighter background, so that cells start, grow into each other and merge.
+void drawBlobs(std::mt19937_64& rng, Case& c, int32_t top) {
+    const int32_t blobs = uniform(rng, 1, 6);
+    for (int32_t b = 0; b < blobs; ++b) {
+        const int32_t cr = uniform(rng, 0, c.m - 1);
+        const int32_t cc = uniform(rng, 0, c.n - 1);
+        const int32_t radius = uniform(rng, 2, 8);
+        const int32_t depth = uniform(rng, 1, top);
+        for (int32_t col = 0; col < c.n; ++col) {
+            for (int32_t row = 0; row < c.m; ++row) {
+                const double d = std::hypot(row - cr, col - cc);
+                if (d <= radius) {
+                    double& g = c.grey[row + static_cast<size_t>(col) * c.m];
+                    g = std::min(g, std::floor(depth + d * uniform(rng, 0, 3)));
+                }
+            }
+        }
+    }
+}
+
+Case randomCase(uint64_t seed, int32_t largest = 26) {
+    std::mt19937_64 rng(seed);
+    Case c;
+    const bool thin = uniform(rng, 0, 9) == 0;
+    c.m = thin ? uniform(rng, 0, 8) : uniform(rng, 7, largest);
+    c.n = thin ? uniform(rng, 0, 30) : uniform(rng, 7, largest);
+    if (uniform(rng, 0, 1) == 0) {
+        std::swap(c.m, c.n);
+    }
+    const size_t pixels = static_cast<size_t>(c.m) * c.n;
+    const int32_t top = uniform(rng, 1, largest);
+    c.grey.assign(pixels, 0);
+    switch (uniform(rng, 0, 4)) {
+        case 0:  // small integers, ties everywhere, some never flooded
+            for (double& g : c.grey)
+                g = uniform(rng, -2, top);
+            break;
+        case 1:  // blobs on a background that floods last
+            for (double& g : c.grey)
+                g = top + uniform(rng, 0, 2);
+            drawBlobs(rng, c, top);
+            break;
+        case 2:  // real values, with NaN and negative pixels
+            for (double& g : c.grey) {
+                g = std::uniform_real_distribution<double>(-1.0, top)(rng);
+                if (uniform(rng, 0, 19) == 0)
+                    g = kNaN;
+            }
+            break;
+        case 3:  // a constant image
+            for (double& g : c.grey)
+                g = top;
+            break;
+        default:  // mostly flooded at once, with scattered late pixels
+            for (double& g : c.grey)
+                g = uniform(rng, 0, 5) == 0 ? uniform(rng, 1, top) : 1;
+            break;
+    }
+    c.cellSizeLimit = pick(rng, {0.0, 1.0, 5.0, 12.0, 30.0, 80.0, 1e9, -3.0, kNaN});
+    c.threshold = pick(rng, {kNaN, -1.0, 1.0, 1.5, 2.0, 4.0, 8.5, 1e9});
+    c.maxGrey = largestGreyValue(c.grey.data(), static_cast<int32_t>(pixels));
+    // Now and then more levels than the image needs: growth and merges go on.
+    if (uniform(rng, 0, 7) == 0) {
+        c.maxGrey += uniform(rng, 1, 12);
+    }
+    return c;
+}
+
+struct Result {
+    std::vector<double> labels;
+    std::vector<int32_t> cellSize;
+};
+
+template <class Driver>
+Result run(const Case& c, Driver driver) {
+    std::vector<double> grey = c.grey;
+    Result result{std::vector<double>(grey.size(), 0), std::vector<int32_t>(grey.size(), 0)};
+    ViewHandle greyView = make_view(grey.data(), c.m, c.n);
+    ViewHandle labelView = make_view(result.labels.data(), c.m, c.n);
+    driver(*greyView, *labelView, result.cellSize.data(), c.maxGrey, c.cellSizeLimit, c.threshold);
+    return result;
+}
+
+void expectAgreement(uint64_t seed, int32_t largest) {
+    const Case c = randomCase(seed, largest);
+    const Result expected = run(c, reference::labellingCells);
+    const Result actual = run(c, labellingCells);
+    ASSERT_EQ(actual.labels, expected.labels) << "seed " << seed << ", image " << c.m << "x" << c.n;
+    ASSERT_EQ(actual.cellSize, expected.cellSize)
+        << "seed " << seed << ", image " << c.m << "x" << c.n;
+}
+
+TEST(LabellerDifferential, AgreesWithTheReferenceOnRandomImages) {
+    for (uint64_t seed = 1; seed <= 3000; ++seed) {
+        ASSERT_NO_FATAL_FAILURE(expectAgreement(seed, 26));
+    }
+}
+
+// Fewer but larger images: longer growth fronts, more cells meeting, more merge chains.
+TEST(LabellerDifferential, AgreesWithTheReferenceOnLargerImages) {
+    for (uint64_t seed = 1; seed <= 150; ++seed) {
+        ASSERT_NO_FATAL_FAILURE(expectAgreement(1000003 * seed, 64));
+    }
+}
+
+}  // namespace
