@@ -20,19 +20,19 @@
 // (a neighbour was claimed by another entry), never too high, so the entries popped at a
 // level are checked again before they are walked, and put back with their real value.
 //
-// Why the order is the frontier order. Between levels the list in GrowthScratch holds every
-// labelled pixel exactly as the frontier does: the seeds in row-by-row order, and at each
-// level every entry followed directly by the pixels it claimed, in claim order, ahead of its
-// claims of earlier levels. Inserting each claim after the previous claim of the same entry
-// at the same level (the first right after the entry) builds exactly that; entries that claim
-// nothing keep their place. The order tags increase along the list, and renumbering a run of
-// tags keeps its order, so the entries that claim at a level are sorted by tag once, before
-// any of them claims, and are walked in that order: the frontier order, which the insertions
-// made during the level do not change. Each is walked as the frontier walks it: touch test,
-// then claims, with the labels written so far at this level.
+// Why label order is frontier order. Every labelled pixel descends, claim by claim, from the
+// seed whose label it carries, and a claim enters the frontier right after its claimer. So
+// the entries of one label always stand together in one run, and the runs stand in seed
+// order, which is label order: read by labels, the frontier is 1 1 1 2 2 3 3 3 ... The order
+// within a run never matters. Two entries of one label that follow each other in the walk
+// leave the same labels whichever goes first: neither's claims change the other's touch test,
+// which looks for other labels only, and a pixel that both could claim gets their one label
+// either way; what they claim joins their run, wherever in it. So the entries that can claim
+// at a level are walked in label order, ties in any order, each exactly as the frontier walk
+// walks it: touch test, then claims, with the labels written so far at this level.
 //
 // The final widening has no touch test, so entries that left the queue for touching still
-// widen: it walks the whole list, in order, as the frontier is walked.
+// widen. In label order, a free pixel takes the lowest label among its labelled neighbours.
 
 namespace {
 
@@ -51,16 +51,6 @@ constexpr double kNeverWakes = std::numeric_limits<double>::infinity();
 
 constexpr int kMostNeighbours = 4;
 
-// The end of the frontier list.
-constexpr int32_t kNoEntry = -1;
-// Order tags lie in [0, 2^62). A tag range of 2^i may hold at most (2 / 1.4)^i entries before
-// it is considered crowded; 1.4 keeps the whole range uncrowded for up to 2^31 entries, and
-// below 2 bounds the renumbering to an amortised O(log n) per insertion (the order-maintenance
-// list of Bender, Cole, Demaine, Farach-Colton and Zito).
-constexpr int kTagBits = 62;
-constexpr uint64_t kTagEnd = uint64_t{1} << kTagBits;
-constexpr double kTagCrowding = 1.4;
-
 struct Grower {
     const matx& grey;
     matx& labels;
@@ -77,14 +67,6 @@ bool isLabelled(double label) {
 
 bool isFree(double label) {
     return label < kFirstLabel;
-}
-
-int32_t indexOf(const matx& image, pixelPos pixel) {
-    return pixel.column * image.m + pixel.row;
-}
-
-pixelPos pixelAt(const matx& image, int32_t index) {
-    return {index / image.m, index % image.m};
 }
 
 // The neighbours of `pixel` that lie inside the image, in the fixed order next column,
@@ -146,66 +128,6 @@ double wakeValue(const matx& grey, const matx& labels, const pixelPos* neighbour
     return wake;
 }
 
-// --- The frontier list ------------------------------------------------------------------
-
-uint64_t tagGapAfter(const GrowthScratch& s, int32_t entry) {
-    const int32_t next = s.nextInFrontier[entry];
-    return (next == kNoEntry ? kTagEnd : s.orderTag[next]) - s.orderTag[entry];
-}
-
-// Renumbers the entries around `entry` so that a gap of at least 2 tags follows it: the
-// smallest aligned tag range holding its tag that is not crowded gets its entries spread
-// evenly over it. The whole tag space is never crowded.
-void spreadTagsAround(GrowthScratch& s, int32_t entry) {
-    int32_t first = entry;
-    int32_t last = entry;
-    uint64_t count = 1;
-    double allowed = 1.0;
-    for (int bits = 1; bits <= kTagBits; ++bits) {
-        allowed *= 2.0 / kTagCrowding;
-        const uint64_t size = uint64_t{1} << bits;
-        const uint64_t start = s.orderTag[entry] & ~(size - 1);
-        const uint64_t end = start + size;
-        while (s.previousInFrontier[first] != kNoEntry &&
-               s.orderTag[s.previousInFrontier[first]] >= start) {
-            first = s.previousInFrontier[first];
-            ++count;
-        }
-        while (s.nextInFrontier[last] != kNoEntry && s.orderTag[s.nextInFrontier[last]] < end) {
-            last = s.nextInFrontier[last];
-            ++count;
-        }
-        if (bits == kTagBits || (static_cast<double>(count) <= allowed && 2 * count <= size)) {
-            // Tags before the range lie below `start`, tags after it at `end` or above; the
-            // last entry of the run keeps a gap of `spacing` before them.
-            const uint64_t spacing = size / count;
-            uint64_t tag = start;
-            for (int32_t e = first;; e = s.nextInFrontier[e]) {
-                s.orderTag[e] = tag;
-                tag += spacing;
-                if (e == last) {
-                    break;
-                }
-            }
-            return;
-        }
-    }
-}
-
-void insertAfter(GrowthScratch& s, int32_t entry, int32_t newcomer) {
-    if (tagGapAfter(s, entry) < 2) {
-        spreadTagsAround(s, entry);
-    }
-    const int32_t next = s.nextInFrontier[entry];
-    s.orderTag[newcomer] = s.orderTag[entry] + tagGapAfter(s, entry) / 2;
-    s.previousInFrontier[newcomer] = entry;
-    s.nextInFrontier[newcomer] = next;
-    s.nextInFrontier[entry] = newcomer;
-    if (next != kNoEntry) {
-        s.previousInFrontier[next] = newcomer;
-    }
-}
-
 // --- The queue of entries that may still claim -------------------------------------------
 
 bool wakesLater(const WakingEntry& a, const WakingEntry& b) {
@@ -240,52 +162,39 @@ void queueIfItMayClaim(Grower& g, pixelPos pixel) {
 
 // --- The steps of the grower --------------------------------------------------------------
 
-// Rows outer, columns inner (not the storage order): seed labels are numbered row by row,
-// and the frontier starts with the seeds in that order. Writes every label element; returns
-// the index of the first seed, or kNoEntry.
-int32_t plantingSeeds(Grower& g, double celllevel) {
-    GrowthScratch& s = g.scratch;
+// Rows outer, columns inner (not the storage order): seed labels are numbered row by row.
+// Writes every label element.
+void plantingSeeds(const matx& grey, matx& labels, double celllevel) {
     // Counting seeds rather than holding the next label keeps the count within int32 even
     // when every one of 2^31 - 1 pixels is a seed.
     int32_t seeds = 0;
-    int32_t first = kNoEntry;
-    int32_t last = kNoEntry;
-    for (int32_t r = 0; r < g.grey.m; ++r) {
-        for (int32_t c = 0; c < g.grey.n; ++c) {
+    for (int32_t r = 0; r < grey.m; ++r) {
+        for (int32_t c = 0; c < grey.n; ++c) {
             // Equal to celllevel, or NaN, is no seed.
-            if (g.grey.col[c][r] > celllevel) {
+            if (grey.col[c][r] > celllevel) {
                 ++seeds;
-                g.labels.col[c][r] = static_cast<double>(seeds);
-                const int32_t entry = indexOf(g.grey, {c, r});
-                s.previousInFrontier[entry] = last;
-                s.nextInFrontier[entry] = kNoEntry;
-                if (last == kNoEntry) {
-                    first = entry;
-                } else {
-                    s.nextInFrontier[last] = entry;
-                }
-                last = entry;
+                labels.col[c][r] = static_cast<double>(seeds);
             } else {
-                g.labels.col[c][r] = kUnlabelled;
+                labels.col[c][r] = kUnlabelled;
             }
         }
     }
-    // Spread evenly: at least 2^31 tags apart, and as far from the end.
-    const uint64_t spacing = kTagEnd / (static_cast<uint64_t>(seeds) + 1);
-    uint64_t tag = spacing;
-    for (int32_t entry = first; entry != kNoEntry; entry = s.nextInFrontier[entry]) {
-        s.orderTag[entry] = tag;
-        tag += spacing;
+}
+
+// Queues every seed that may claim; only once all seed labels are written, which the touch
+// tests read.
+void queueingSeeds(Grower& g) {
+    for (int32_t c = 0; c < g.labels.n; ++c) {
+        for (int32_t r = 0; r < g.labels.m; ++r) {
+            if (isLabelled(g.labels.col[c][r])) {
+                queueIfItMayClaim(g, {c, r});
+            }
+        }
     }
-    // Only now are all seed labels written, which the touch tests read.
-    for (int32_t entry = first; entry != kNoEntry; entry = s.nextInFrontier[entry]) {
-        queueIfItMayClaim(g, pixelAt(g.grey, entry));
-    }
-    return first;
 }
 
 // Takes from the queue the entries that can claim at `level`, as the labels stand when the
-// level starts, in frontier order.
+// level starts, in label order.
 void gatheringBatch(Grower& g, double level) {
     GrowthScratch& s = g.scratch;
     s.batch.clear();
@@ -305,32 +214,25 @@ void gatheringBatch(Grower& g, double level) {
             pushWaking(s, wake, entry);
         }
     }
-    std::sort(s.batch.begin(), s.batch.end(), [&](pixelPos a, pixelPos b) {
-        return s.orderTag[indexOf(g.grey, a)] < s.orderTag[indexOf(g.grey, b)];
-    });
+    std::sort(s.batch.begin(), s.batch.end(),
+              [&](pixelPos a, pixelPos b) { return valueAt(g.labels, a) < valueAt(g.labels, b); });
 }
 
-// One level: the entries that can claim, walked in frontier order, each exactly as the whole
+// One level: the entries that can claim, walked in label order, each exactly as the whole
 // frontier is walked. Claims are written at once, so later entries see them in their touch
 // tests and claims; claimed pixels wait in the queue for the next level.
 void spreadingAtLevel(Grower& g, double level) {
-    GrowthScratch& s = g.scratch;
     gatheringBatch(g, level);
-    for (const pixelPos entry : s.batch) {
+    for (const pixelPos entry : g.scratch.batch) {
         const double label = valueAt(g.labels, entry);
         pixelPos neighbours[kMostNeighbours];
         const int count = neighboursInside(g.labels, entry, neighbours);
         if (touchesOtherLabel(g.labels, label, neighbours, count)) {
             continue;
         }
-        // This level's claims follow the entry in claim order, ahead of its earlier claims.
-        int32_t previous = indexOf(g.grey, entry);
         for (int i = 0; i < count; ++i) {
             if (isClaimable(g.grey, g.labels, neighbours[i], level)) {
                 g.labels.col[neighbours[i].column][neighbours[i].row] = label;
-                const int32_t claimed = indexOf(g.grey, neighbours[i]);
-                insertAfter(s, previous, claimed);
-                previous = claimed;
                 queueIfItMayClaim(g, neighbours[i]);
             }
         }
@@ -340,19 +242,33 @@ void spreadingAtLevel(Grower& g, double level) {
     }
 }
 
-// One more ring for every region, with no touch test: where regions meet, the first entry
-// in frontier order that reaches a free pixel gives it its label. Nothing is listed, so
-// the pixels labelled here hand nothing on.
-void wideningRegions(Grower& g, double level, int32_t firstEntry) {
-    for (int32_t index = firstEntry; index != kNoEntry; index = g.scratch.nextInFrontier[index]) {
-        const pixelPos entry = pixelAt(g.grey, index);
-        const double label = valueAt(g.labels, entry);
-        pixelPos neighbours[kMostNeighbours];
-        const int count = neighboursInside(g.labels, entry, neighbours);
-        for (int i = 0; i < count; ++i) {
-            if (isClaimable(g.grey, g.labels, neighbours[i], level)) {
-                g.labels.col[neighbours[i].column][neighbours[i].row] = label;
+// One more ring for every region, with no touch test: a free pixel takes the lowest label
+// among its labelled neighbours. The pixels labelled here hand nothing on: they are written
+// negated until every pixel has been looked at, so that they count as neither labelled nor
+// free for their neighbours, which makes the order of the scan irrelevant.
+void wideningRegions(const matx& grey, matx& labels, double level) {
+    for (int32_t c = 0; c < labels.n; ++c) {
+        for (int32_t r = 0; r < labels.m; ++r) {
+            if (!isClaimable(grey, labels, {c, r}, level)) {
+                continue;
             }
+            pixelPos neighbours[kMostNeighbours];
+            const int count = neighboursInside(labels, {c, r}, neighbours);
+            double lowest = kNeverWakes;
+            for (int i = 0; i < count; ++i) {
+                const double label = valueAt(labels, neighbours[i]);
+                if (isLabelled(label) && label < lowest) {
+                    lowest = label;
+                }
+            }
+            if (lowest < kNeverWakes) {
+                labels.col[c][r] = -lowest;
+            }
+        }
+    }
+    for (int32_t c = 0; c < labels.n; ++c) {
+        for (int32_t r = 0; r < labels.m; ++r) {
+            labels.col[c][r] = std::fabs(labels.col[c][r]);
         }
     }
 }
@@ -389,9 +305,6 @@ double jumpWithinBinade(double level, double target) {
 GrowthScratch makeGrowthScratch(int32_t pixels) {
     const auto size = static_cast<std::size_t>(std::max(pixels, 0));
     GrowthScratch scratch;
-    scratch.nextInFrontier.resize(size);
-    scratch.previousInFrontier.resize(size);
-    scratch.orderTag.resize(size);
     // Each pixel is queued at most once at a time, and the batch comes from the queue.
     scratch.waking.reserve(size);
     scratch.batch.reserve(size);
@@ -402,7 +315,8 @@ void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScr
     scratch.waking.clear();
     Grower g{grey, labels, scratch};
     const double maxGrey = maximumOfView(grey);
-    const int32_t firstEntry = plantingSeeds(g, celllevel);
+    plantingSeeds(grey, labels, celllevel);
+    queueingSeeds(g);
 
     double level = kFirstLevel;
     while (maxGrey >= level && !scratch.waking.empty()) {
@@ -423,8 +337,7 @@ void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScr
     // Where the loop of every level would stop: the first accumulated value above maxGrey
     // (1.0 when no level runs), so every pixel whose grey value is a number passes the grey
     // test here.
-    level = firstLevelAbove(level, maxGrey);
-    wideningRegions(g, level, firstEntry);
+    wideningRegions(grey, labels, firstLevelAbove(level, maxGrey));
 }
 
 double maximumGrey(const double* grey, int32_t count) {

@@ -11,9 +11,9 @@
 // loop stopped widens every region by one pixel.
 //
 // Views are matx over column-major doubles; labels are whole numbers stored as doubles.
-// The frontier (every labelled pixel, in the order its entries are walked at a level) and
-// the seed scan decide which label a contested pixel takes; the grower keeps both exactly,
-// but visits at each level only the entries that can claim at it.
+// The seed scan and the frontier (every labelled pixel, in the order it is walked at each
+// level) decide which label a contested pixel takes; the grower keeps both exactly, but
+// visits at each level only the entries that can claim at it.
 
 #include <cstdint>
 #include <vector>
@@ -37,13 +37,8 @@ struct WakingEntry {
     pixelPos pixel;
 };
 
-// The grower's working space. Pixels are indexed column * m + row.
+// The grower's working space.
 struct GrowthScratch {
-    // The frontier as a doubly linked list in frontier order, with order tags that increase
-    // along it, so that any two entries compare in constant time.
-    std::vector<int32_t> nextInFrontier;
-    std::vector<int32_t> previousInFrontier;
-    std::vector<uint64_t> orderTag;
     // Entries that may still claim, as a min-heap on their wake values.
     std::vector<WakingEntry> waking;
     // The entries that claim at the current level.

@@ -1,16 +1,15 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 #include <limits>
 #include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "matx/view_handle.h"
 #include "seedgrow/seedgrow.h"
 #include "tests/reference/seedgrow_reference.h"
+#include "tests/unit/test_image.h"
 
 namespace {
 
@@ -18,39 +17,6 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 // Neither 0 nor a label: a label image still holding it was not written everywhere.
 constexpr double kStaleLabel = -3.0;
-
-// A column-major image with a view over it.
-struct Image {
-    int32_t m;
-    int32_t n;
-    std::vector<double> data;
-    ViewHandle view;
-
-    double at(int32_t r, int32_t c) const { return data[r + static_cast<size_t>(c) * m]; }
-    void set(int32_t r, int32_t c, double value) { data[r + static_cast<size_t>(c) * m] = value; }
-};
-
-Image filled(int32_t m, int32_t n, double value) {
-    Image image{m, n, std::vector<double>(static_cast<size_t>(m) * n, value), nullptr};
-    image.view = make_view(image.data.data(), m, n);
-    return image;
-}
-
-// Rows as written in the source, stored column-major.
-Image fromRows(std::initializer_list<std::initializer_list<double>> rows) {
-    const auto m = static_cast<int32_t>(rows.size());
-    const auto n = static_cast<int32_t>(rows.begin()->size());
-    Image image = filled(m, n, 0);
-    int32_t r = 0;
-    for (const auto& row : rows) {
-        int32_t c = 0;
-        for (double value : row) {
-            image.set(r, c++, value);
-        }
-        ++r;
-    }
-    return image;
-}
 
 // The tests of results run on the module's grower and on the plain reference alike.
 using Grower = void (*)(const matx& grey, matx& labels, double celllevel);
@@ -70,8 +36,8 @@ void growWithReference(const matx& grey, matx& labels, double celllevel) {
 class SpreadingLabels : public ::testing::TestWithParam<Grower> {};
 
 // The label image of `grey`, as rows.
-std::vector<std::vector<double>> grow(const Image& grey, double celllevel) {
-    Image labels = filled(grey.m, grey.n, kStaleLabel);
+std::vector<std::vector<double>> grow(const TestImage& grey, double celllevel) {
+    TestImage labels = filled(grey.m, grey.n, kStaleLabel);
     SpreadingLabels::GetParam()(*grey.view, *labels.view, celllevel);
     std::vector<std::vector<double>> rows(grey.m, std::vector<double>(grey.n));
     for (int32_t r = 0; r < grey.m; ++r) {
@@ -126,7 +92,7 @@ TEST_P(SpreadingLabels, SeedsLieStrictlyAboveTheSeedLevel) {
 
 TEST_P(SpreadingLabels, TouchingLabelsNeverSpreadButAreWidenedAtTheEnd) {
     // Two seeds side by side touch at every level; the widening makes no touch test.
-    const Image grey = fromRows({{0, 0, 0, 0}, {0, 255, 255, 0}, {0, 0, 0, 0}});
+    const TestImage grey = fromRows({{0, 0, 0, 0}, {0, 255, 255, 0}, {0, 0, 0, 0}});
     EXPECT_EQ(grow(grey, 254), (Rows{{0, 1, 2, 0}, {1, 1, 2, 2}, {0, 1, 2, 0}}));
 }
 
@@ -151,13 +117,13 @@ TEST_P(SpreadingLabels, NextFrontierKeepsEachEntryFollowedByItsClaims) {
 TEST_P(SpreadingLabels, LevelIsAccumulatedNotRecomputed) {
     // Largest value exactly 2.0: twenty additions of 0.05 give 2.000000000000001, so 20
     // levels are visited, not 21: the seed, 20 claims, one widened pixel.
-    Image row = filled(1, 30, 0);
+    TestImage row = filled(1, 30, 0);
     row.set(0, 0, 2.0);
     EXPECT_EQ(reachAlongRow(grow(row, 1.5), 0), 22);
 
     // A value of exactly 2.0 becomes claimable at the 21st level, 20 levels after a value
     // of 0. Rows 0 and 2 grow side by side, kept apart by a row of NaN.
-    Image rows = filled(3, 60, 0);
+    TestImage rows = filled(3, 60, 0);
     for (int32_t c = 0; c < 60; ++c) {
         rows.set(1, c, kNaN);
     }
@@ -171,7 +137,7 @@ TEST_P(SpreadingLabels, LevelIsAccumulatedNotRecomputed) {
 }
 
 TEST_P(SpreadingLabels, LargestValue255Visits5080Levels) {
-    Image row = filled(1, 5100, 0);
+    TestImage row = filled(1, 5100, 0);
     row.set(0, 0, 255);
     EXPECT_EQ(reachAlongRow(grow(row, 254), 0), 1 + 5080 + 1);
 }
@@ -194,7 +160,7 @@ TEST_P(SpreadingLabels, WideningUsesTheFirstLevelAboveTheLargestValue) {
 
 TEST_P(SpreadingLabels, LargestValueBelowOneProcessesNoLevel) {
     // Only the widening runs, at level 1.0: the seed's four neighbours, not the corners.
-    Image grey = filled(3, 3, 0.2);
+    TestImage grey = filled(3, 3, 0.2);
     grey.set(1, 1, 0.9);
     EXPECT_EQ(grow(grey, 0.5), (Rows{{0, 1, 0}, {1, 1, 1}, {0, 1, 0}}));
     // All values negative: the largest value is 0.0, and still only the widening runs.
@@ -216,7 +182,7 @@ TEST_P(SpreadingLabels, EmptyImagesReadAndWriteNothing) {
 }
 
 TEST_P(SpreadingLabels, GreyImageIsLeftAsItWas) {
-    Image grey = fromRows({{0, 255, kNaN, -0.0}, {3, 1.5, 255, 0}});
+    TestImage grey = fromRows({{0, 255, kNaN, -0.0}, {3, 1.5, 255, 0}});
     const std::vector<double> before = grey.data;
     grow(grey, 254);
     EXPECT_EQ(std::memcmp(before.data(), grey.data.data(), before.size() * sizeof(double)), 0);
@@ -324,8 +290,8 @@ TEST(SpreadingLabelsModule, LevelThatNoLongerRisesEndsTheGrowth) {
     // With a largest value of 2^49 the plain loop never ends; the module's grower climbs there
     // in jumps, grows until nothing can change any more and widens at 2^49.
     const double stuck = std::ldexp(1.0, 49);
-    Image grey = fromRows({{stuck, 0, stuck - 1, 0, 0, kNaN}});
-    Image labels = filled(1, 6, kStaleLabel);
+    TestImage grey = fromRows({{stuck, 0, stuck - 1, 0, 0, kNaN}});
+    TestImage labels = filled(1, 6, kStaleLabel);
     GrowthScratch scratch = makeGrowthScratch(6);
     spreadingLabels(*grey.view, *labels.view, stuck - 0.5, scratch);
     EXPECT_EQ(labels.data, (std::vector<double>{1, 1, 1, 1, 1, 0}));
