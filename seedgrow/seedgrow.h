@@ -16,6 +16,7 @@
 // visits at each level only the entries that can claim at it.
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "matx/matx.h"
@@ -30,19 +31,28 @@ static_assert(sizeof(pixelPos) == 8, "a pixelPos is two signed 32-bit integers")
 // The label of a pixel that no label has reached.
 constexpr double kUnlabelled = 0.0;
 
-// A frontier entry waiting for the level at which it can claim: the level must rise above
-// `wake`, the smallest grey value among its free neighbours.
-struct WakingEntry {
-    double wake;
+// A frontier entry with its label, by which the entries that may claim at a level are walked.
+struct ClaimingEntry {
+    double label;
     pixelPos pixel;
 };
 
-// The grower's working space.
+// A pixel's place in the grower's queue: the index of the level it is queued under, and the
+// next pixel queued in the same bucket.
+struct QueueLink {
+    int64_t level;
+    int32_t next;
+};
+
+// The grower's working space. Pixels are indexed column * m + row.
 struct GrowthScratch {
-    // Entries that may still claim, as a min-heap on their wake values.
-    std::vector<WakingEntry> waking;
-    // The entries that claim at the current level.
-    std::vector<pixelPos> batch;
+    // The entries that may still claim, queued under the index of the level at which they
+    // may: a radix heap whose buckets are lists linked through the pixels. Left uninitialised:
+    // a pixel's link is written when it is queued and read only while it is.
+    std::unique_ptr<QueueLink[]> queue;
+    // The entries of the current level; the seeds when no level runs; after the last level,
+    // the pixels the final widening labels.
+    std::vector<ClaimingEntry> batch;
 };
 
 // All the working space for an image of `pixels` pixels, obtained at once (std::bad_alloc
@@ -63,7 +73,25 @@ double maximumGrey(const double* grey, int32_t count);
 // the level, climbing in steps that never jump a power of two, stops at exactly 2^49.
 bool levelsPassMaximum(double maxGrey);
 
-// The level reached from `level` by adding 0.05 one addition at a time, each rounded, until
-// it lies above `target`: `level` itself when it already does, and the level where it stops
-// rising (2^49) when it never gets there. Many additions cost about as much as one.
-double firstLevelAbove(double level, double target);
+// The levels the grower visits: level 0 is 1.0, and level k+1 is level k plus 0.05, rounded
+// as one addition. Within a binade [2^e, 2^(e+1)), 0 <= e <= 48, every addition adds the same
+// amount, so each binade's levels are its first level and multiples of one step after it;
+// from 2^49 on the level no longer rises.
+constexpr int kLevelBinades = 49;
+struct LevelTable {
+    int binades;  // how many binades are filled in, from [1, 2) on; 50 with 2^49
+    int64_t firstIndex[kLevelBinades + 1];  // of the first level in each binade, then of 2^49
+    double firstLevel[kLevelBinades + 1];
+    int64_t step[kLevelBinades];  // in units of the binade's spacing between doubles
+};
+// Only the binades up to the first level above `upTo` are filled in (all of them from 2^49
+// on); levelAt and firstLevelAbove may then be asked about that level and below.
+LevelTable levelTable(double upTo);
+
+// The level of index `index` (2^49 from where the level stops rising).
+double levelAt(const LevelTable& levels, int64_t index);
+
+// The index of the first level above `value`; kNoLevelAbove when no level is (from 2^49 on,
+// and for NaN).
+constexpr int64_t kNoLevelAbove = INT64_MAX;
+int64_t firstLevelAbove(const LevelTable& levels, double value);

@@ -232,58 +232,96 @@ TEST(LevelsPassMaximum, AgreesWithTheLevelLoopAtTheBoundary) {
     }
 }
 
-// The level loop one addition at a time, as the reference runs it.
-double accumulatedPast(double level, double target) {
-    while (level <= target) {
+TEST(LevelTable, TheFirstMillionLevelsAreThoseOfSingleAdditions) {
+    // Up to about 50001: binades [1, 2) to [2^15, 2^16).
+    const LevelTable levels = levelTable(kInf);
+    double level = 1.0;
+    for (int64_t index = 0; index < 1000000; ++index) {
+        ASSERT_EQ(levelAt(levels, index), level) << index;
+        ASSERT_EQ(firstLevelAbove(levels, level), index + 1) << index;
+        ASSERT_EQ(firstLevelAbove(levels, std::nextafter(level, -kInf)), index) << index;
         level += 0.05;
     }
-    return level;
 }
 
-TEST(FirstLevelAbove, KnownLevelsOfTheLoop) {
-    EXPECT_EQ(firstLevelAbove(1.0, 2.0), 2.000000000000001);
-    EXPECT_EQ(firstLevelAbove(1.0, 255.0), 255.00000000002373);
-    const double lastLevelFor255 = 254.95000000002372;
-    EXPECT_EQ(firstLevelAbove(1.0, std::nextafter(lastLevelFor255, 0.0)), lastLevelFor255);
-    // Already above the target, or a NaN target: no addition.
-    EXPECT_EQ(firstLevelAbove(1.0, 0.5), 1.0);
-    EXPECT_EQ(firstLevelAbove(1.0, kNaN), 1.0);
-    EXPECT_EQ(firstLevelAbove(3.0, -kInf), 3.0);
+TEST(LevelTable, KnownLevelsOfTheLoop) {
+    const LevelTable levels = levelTable(kInf);
+    // After 20 additions the level is 2.000000000000001, so a value of exactly 2.0 becomes
+    // claimable at the 21st level, index 20.
+    EXPECT_EQ(levelAt(levels, 20), 2.000000000000001);
+    EXPECT_EQ(firstLevelAbove(levels, 2.0), 20);
+    // A largest value of 255: levels 0 to 5079 run, the last at 254.95000000002372, and the
+    // widening uses 255.00000000002373.
+    EXPECT_EQ(firstLevelAbove(levels, 255.0), 5080);
+    EXPECT_EQ(levelAt(levels, 5079), 254.95000000002372);
+    EXPECT_EQ(levelAt(levels, 5080), 255.00000000002373);
+    // Below the first level, and values no level passes.
+    EXPECT_EQ(firstLevelAbove(levels, 0.999), 0);
+    EXPECT_EQ(firstLevelAbove(levels, -kInf), 0);
+    EXPECT_EQ(firstLevelAbove(levels, kNaN), kNoLevelAbove);
+    EXPECT_EQ(firstLevelAbove(levels, kInf), kNoLevelAbove);
 }
 
-TEST(FirstLevelAbove, JumpsGiveTheLevelsOfSingleAdditions) {
-    // Starts anywhere in every binade from [1, 2) to [2^48, 2^49), at its bottom, its top and
-    // at random, with targets up to 30000 additions away: within the binade and across into
-    // the next one.
+TEST(LevelTable, EveryBinadeStepsBySingleAdditions) {
+    // Around the first level of every binade up to 2^48, and at random places inside it,
+    // each level is the one before plus 0.05, and the first level above a value lies above
+    // it while the one before does not.
+    const LevelTable levels = levelTable(kInf);
     std::mt19937_64 rng(20260612);
-    std::uniform_real_distribution<double> fraction(0.0, 1.0);
-    for (int exponent = 0; exponent <= 48; ++exponent) {
-        const double base = std::ldexp(1.0, exponent);
-        const double top = std::nextafter(2 * base, 0.0);
-        for (int k = 0; k < 40; ++k) {
-            double start = base + fraction(rng) * base;
-            if (k == 0)
-                start = base;
-            if (k == 1)
-                start = top;
-            if (k >= 2 && k < 12)
-                start = std::nextafter(2 * base - (k - 1) * 0.05 * 37, 0.0);
-            start = std::min(std::max(start, base), top);
-            // Below 2^49, where the single additions stop rising.
-            const double target = std::min(start + fraction(rng) * fraction(rng) * 1500.0 - 1.0,
-                                           std::ldexp(1.0, 49) - 1.0);
-            ASSERT_EQ(firstLevelAbove(start, target), accumulatedPast(start, target))
-                << "start " << start << ", target " << target;
+    for (int e = 0; e < kLevelBinades; ++e) {
+        const int64_t first = levels.firstIndex[e];
+        const int64_t count = levels.firstIndex[e + 1] - first;
+        std::uniform_int_distribution<int64_t> inside(0, count - 1);
+        std::vector<int64_t> starts = {std::max<int64_t>(first - 3, 0), first + count - 3};
+        for (int k = 0; k < 20; ++k) {
+            starts.push_back(first + inside(rng));
+        }
+        for (int64_t start : starts) {
+            double level = levelAt(levels, start);
+            for (int64_t index = start; index < start + 6; ++index) {
+                ASSERT_EQ(levelAt(levels, index), level) << "binade " << e << ", index " << index;
+                level += 0.05;
+            }
+        }
+        const double base = std::ldexp(1.0, e);
+        for (int k = 0; k < 20; ++k) {
+            const double value = base + std::uniform_real_distribution<double>(0, base)(rng);
+            const int64_t above = firstLevelAbove(levels, value);
+            ASSERT_GT(levelAt(levels, above), value) << value;
+            ASSERT_LE(levelAt(levels, above - 1), value) << value;
         }
     }
 }
 
-TEST(FirstLevelAbove, StopsWhereTheLevelStopsRising) {
+TEST(LevelTable, ATableUpToAValueAgreesWithTheWholeOneUpToTheFirstLevelAboveIt) {
+    const LevelTable whole = levelTable(kInf);
+    for (double upTo : {-1.0, 0.5, 1.0, 2.0, 3.7, 255.0, 4095.0, 1e6, 1e12}) {
+        const LevelTable part = levelTable(upTo);
+        const int64_t above = firstLevelAbove(whole, upTo);
+        EXPECT_EQ(firstLevelAbove(part, upTo), above) << upTo;
+        EXPECT_EQ(levelAt(part, above), levelAt(whole, above)) << upTo;
+        for (double value : {upTo * 0.3, upTo * 0.5, std::nextafter(upTo, -kInf)}) {
+            EXPECT_EQ(firstLevelAbove(part, value), firstLevelAbove(whole, value)) << value;
+        }
+        for (int64_t index : {int64_t{0}, above / 3, above / 2, above - 1}) {
+            if (index >= 0) {
+                EXPECT_EQ(levelAt(part, index), levelAt(whole, index)) << upTo << " " << index;
+            }
+        }
+    }
+}
+
+TEST(LevelTable, TheLevelStopsRisingAtTwoToTheFortyNinth) {
+    const LevelTable levels = levelTable(kInf);
     const double stuck = std::ldexp(1.0, 49);
-    EXPECT_EQ(firstLevelAbove(stuck - 2.0, stuck), stuck);
-    EXPECT_EQ(firstLevelAbove(stuck - 2.0, 1e300), stuck);
-    EXPECT_EQ(firstLevelAbove(1e15, 1e16), 1e15);
-    EXPECT_LT(firstLevelAbove(stuck - 2.0, std::nextafter(stuck, 0.0)), kInf);
+    const int64_t last = levels.firstIndex[kLevelBinades];
+    EXPECT_EQ(levelAt(levels, last), stuck);
+    EXPECT_EQ(levelAt(levels, last - 1) + 0.05, stuck);
+    EXPECT_EQ(stuck + 0.05, stuck);
+    EXPECT_EQ(levelAt(levels, kNoLevelAbove), stuck);
+    EXPECT_EQ(firstLevelAbove(levels, std::nextafter(stuck, 0.0)), last);
+    EXPECT_EQ(firstLevelAbove(levels, stuck), kNoLevelAbove);
+    EXPECT_EQ(firstLevelAbove(levels, 1e300), kNoLevelAbove);
 }
 
 TEST(SpreadingLabelsModule, LevelThatNoLongerRisesEndsTheGrowth) {
