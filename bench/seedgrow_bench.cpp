@@ -102,8 +102,8 @@ void compare(const std::string& name, const GrowerInput& input, int plainRepeats
         text += ", " + note;
     }
     if (plainLabels.size() != fastLabels.size() ||
-        std::memcmp(plainLabels.data(), fastLabels.data(), plainLabels.size() * sizeof(double)) !=
-            0) {
+        (!plainLabels.empty() && std::memcmp(plainLabels.data(), fastLabels.data(),
+                                             plainLabels.size() * sizeof(double)) != 0)) {
         text += ", LABELS DIFFER";
     }
     report("seedgrow " + name + " " + sizeOf(input.image), plain, fast, text);

@@ -245,9 +245,12 @@ Case randomCase(uint64_t seed, int32_t largest) {
     return c;
 }
 
+// The label image; one element longer than the image, so that even a view without elements
+// lies over memory that exists, and so that a write past the end shows.
 template <class Grower>
 std::vector<double> grow(const Case& c, Grower grower) {
     std::vector<double> grey = c.grey;
+    grey.push_back(kNaN);
     // Neither 0 nor a label: an element the grower failed to write shows.
     std::vector<double> labels(grey.size(), -7.0);
     ViewHandle greyView = make_view(grey.data(), c.m, c.n);
