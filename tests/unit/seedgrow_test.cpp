@@ -325,14 +325,16 @@ TEST(LevelTable, TheLevelStopsRisingAtTwoToTheFortyNinth) {
 }
 
 TEST(SpreadingLabelsModule, LevelThatNoLongerRisesEndsTheGrowth) {
-    // With a largest value of 2^49 the plain loop never ends; the module's grower climbs there
-    // in jumps, grows until nothing can change any more and widens at 2^49.
+    // With a largest value of 2^50 the plain loop never ends: the level sticks at 2^49. The
+    // module's grower climbs there, grows until nothing can change any more and widens at
+    // 2^49. A free pixel at 2^49 is never claimed, nor is what lies behind it.
     const double stuck = std::ldexp(1.0, 49);
-    TestImage grey = fromRows({{stuck, 0, stuck - 1, 0, 0, kNaN}});
+    TestImage grey = fromRows({{2 * stuck, 0, stuck - 1, 0, stuck, 0}});
     TestImage labels = filled(1, 6, kStaleLabel);
     GrowthScratch scratch = makeGrowthScratch(6);
-    spreadingLabels(*grey.view, *labels.view, stuck - 0.5, scratch);
-    EXPECT_EQ(labels.data, (std::vector<double>{1, 1, 1, 1, 1, 0}));
+    spreadingLabels(*grey.view, *labels.view, stuck + 1000, scratch);
+    EXPECT_EQ(std::vector<double>(labels.data.begin(), labels.data.begin() + 6),
+              (std::vector<double>{1, 1, 1, 1, 0, 0}));
 }
 
 }  // namespace
