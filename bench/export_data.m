@@ -23,6 +23,26 @@ function export_data (outdir)
     S = squeeze (imread (fullfile (data, [movie{1} '.tif']), 'Index', 'all'));
     write_raw (fullfile (outdir, [movie{1} '_markers.raw']), nuclei_markers (S));
   end
+  % The grower's input, prepared as in its demo, on the demo's 8-bit scale (cell bodies on
+  % 1..253, seeds at 255 above celllevel 254) and on a 12-bit one (1..4093, seeds at 4095).
+  addpath (fullfile (here, '..', 'examples'));
+  write_raw (fullfile (outdir, 'bbbc022_u2os_grower_8bit.raw'), grower_input (data, 253));
+  write_raw (fullfile (outdir, 'bbbc022_u2os_grower_12bit.raw'), grower_input (data, 4093));
+end
+
+% One seed per nucleus at the top of the smoothed nuclei image, two above TOP; the cell-body
+% channel inverted onto 1..TOP so that the cells are dark; nuclei at 1, so that each seed
+% fills its nucleus first; background, where the cell-body channel is dim, NaN.
+function G = grower_input (data, top)
+  N = double (imread (fullfile (data, 'bbbc022_u2os_nuclei.png')));
+  C = double (imread (fullfile (data, 'bbbc022_u2os_cytoplasm.png')));
+  smooth_nuclei = smooth_image (N, 4);
+  seeds = local_maxima (smooth_nuclei, 8) & smooth_nuclei > 300;
+  smooth_cells = smooth_image (C, 1.5);
+  G = 1 + round ((top - 1) * (1 - grey_to_unit (smooth_cells, 99.5)));
+  G(N > 300) = 1;
+  G(smooth_cells < 280) = NaN;
+  G(seeds) = top + 2;
 end
 
 % Markers (255) at the local maxima of each Gaussian-smoothed frame that stand above the

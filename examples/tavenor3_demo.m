@@ -23,8 +23,7 @@ function summary = tavenor3_demo (outdir)
   % cell bodies must be dark. The cell-body channel is inverted onto 1..253 (bright
   % cytoplasm low, dim cytoplasm high), the nuclei are set to 1 so that each seed fills
   % its nucleus first, and the background, where the cell-body channel is dim, is NaN:
-  % never labelled. Seeds sit at 255 above a celllevel of 254, the usual 8-bit layout;
-  % levels rise by 0.05, so the scale (here 253 grey units) sets the run time.
+  % never labelled. Seeds sit at 255 above a celllevel of 254, the usual 8-bit layout.
   smooth_cells = smooth_image (C, 1.5);
   G = 1 + round (252 * (1 - grey_to_unit (smooth_cells, 99.5)));
   G(N > 300) = 1;

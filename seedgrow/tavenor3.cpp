@@ -1,7 +1,5 @@
 // B = tavenor3(CellImage, celllevel): grows a label from every seed pixel over rising levels.
 
-#include <vector>
-
 #include "matx/view_handle.h"
 #include "mex/gateway.h"
 #include "seedgrow/seedgrow.h"
@@ -29,14 +27,13 @@ void tavenor3(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     require(levelsPassMaximum(maximumGrey(grey, size.pixels)), kEndlessLevels);
 
     // Scratch comes first: when it cannot be had, nothing else has been made.
-    std::vector<pixelPos> frontier(static_cast<std::size_t>(size.pixels));
-    std::vector<pixelPos> candidates(static_cast<std::size_t>(size.pixels));
+    GrowthScratch scratch = makeGrowthScratch(size.pixels);
     ViewHandle greyView = make_view(grey, size.rows, size.cols);
     OutputArray labels = create_double_matrix(size.rows, size.cols);
     ViewHandle labelView = make_view(mxGetPr(labels.get()), size.rows, size.cols);
 
     // Every element of B is written, so the new array's contents do not matter.
-    spreadingLabels(*greyView, *labelView, celllevel, frontier.data(), candidates.data());
+    spreadingLabels(*greyView, *labelView, celllevel, scratch);
     plhs[0] = labels.release();
 }
 

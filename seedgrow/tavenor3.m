@@ -33,9 +33,10 @@
 %         from 1 to max(B(:)) is present (at least at its seed), so the number
 %         of regions is max(B(:)) and the area of region L is nnz(B == L).
 %
-%   The input is not modified. Run time grows with the largest value of the
-%   image (twenty levels per grey unit above 1): keep grey values in a range
-%   of a few hundred. Images of up to 2^31-1 pixels.
+%   The input is not modified. The levels rise twenty per grey unit above 1,
+%   but those at which no label can spread cost next to nothing: run time
+%   grows with the number of pixels the labels reach, and 12- or 16-bit
+%   ranges cost about as much as 8-bit ones. Images of up to 2^31-1 pixels.
 %
 %   Example: the rule on a tiny image
 %     A = [  0 255   0   0 255

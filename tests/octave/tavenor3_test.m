@@ -130,7 +130,7 @@
 
 %!test
 %! % Working space that cannot be allocated ends in a clear error, and the host lives on:
-%! % the two position lists (8 bytes a pixel each) for a 4000 x 4000 image do not fit.
+%! % the grower's working space (32 bytes a pixel) for a 4000 x 4000 image does not fit.
 %! expect_out_of_memory ('tavenor3', 'tavenor3 (A, 0.5)', 'tavenor3 ([255 0 255], 254)(2)', '1');
 
 %!test

@@ -1,14 +1,15 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "matx/view_handle.h"
 #include "seedgrow/seedgrow.h"
+#include "tests/reference/seedgrow_reference.h"
+#include "tests/unit/test_image.h"
 
 namespace {
 
@@ -17,45 +18,27 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // Neither 0 nor a label: a label image still holding it was not written everywhere.
 constexpr double kStaleLabel = -3.0;
 
-// A column-major image with a view over it.
-struct Image {
-    int32_t m;
-    int32_t n;
-    std::vector<double> data;
-    ViewHandle view;
+// The tests of results run on the module's grower and on the plain reference alike.
+using Grower = void (*)(const matx& grey, matx& labels, double celllevel);
 
-    double at(int32_t r, int32_t c) const { return data[r + static_cast<size_t>(c) * m]; }
-    void set(int32_t r, int32_t c, double value) { data[r + static_cast<size_t>(c) * m] = value; }
-};
-
-Image filled(int32_t m, int32_t n, double value) {
-    Image image{m, n, std::vector<double>(static_cast<size_t>(m) * n, value), nullptr};
-    image.view = make_view(image.data.data(), m, n);
-    return image;
+void growWithModule(const matx& grey, matx& labels, double celllevel) {
+    GrowthScratch scratch = makeGrowthScratch(grey.m * grey.n);
+    spreadingLabels(grey, labels, celllevel, scratch);
 }
 
-// Rows as written in the source, stored column-major.
-Image fromRows(std::initializer_list<std::initializer_list<double>> rows) {
-    const auto m = static_cast<int32_t>(rows.size());
-    const auto n = static_cast<int32_t>(rows.begin()->size());
-    Image image = filled(m, n, 0);
-    int32_t r = 0;
-    for (const auto& row : rows) {
-        int32_t c = 0;
-        for (double value : row) {
-            image.set(r, c++, value);
-        }
-        ++r;
-    }
-    return image;
+// With scratch lists of exactly m*n entries.
+void growWithReference(const matx& grey, matx& labels, double celllevel) {
+    std::vector<pixelPos> frontier(static_cast<size_t>(grey.m) * grey.n);
+    std::vector<pixelPos> candidates(frontier.size());
+    reference::spreadingLabels(grey, labels, celllevel, frontier.data(), candidates.data());
 }
 
-// The label image of `grey`, as rows, with scratch lists of exactly m*n entries.
-std::vector<std::vector<double>> grow(const Image& grey, double celllevel) {
-    Image labels = filled(grey.m, grey.n, kStaleLabel);
-    std::vector<pixelPos> frontier(grey.data.size());
-    std::vector<pixelPos> candidates(grey.data.size());
-    spreadingLabels(*grey.view, *labels.view, celllevel, frontier.data(), candidates.data());
+class SpreadingLabels : public ::testing::TestWithParam<Grower> {};
+
+// The label image of `grey`, as rows.
+std::vector<std::vector<double>> grow(const TestImage& grey, double celllevel) {
+    TestImage labels = filled(grey.m, grey.n, kStaleLabel);
+    SpreadingLabels::GetParam()(*grey.view, *labels.view, celllevel);
     std::vector<std::vector<double>> rows(grey.m, std::vector<double>(grey.n));
     for (int32_t r = 0; r < grey.m; ++r) {
         for (int32_t c = 0; c < grey.n; ++c) {
@@ -77,7 +60,7 @@ int32_t reachAlongRow(const Rows& labels, int32_t r) {
     return c;
 }
 
-TEST(SpreadingLabels, WorkedRowsOfFiveAndThree) {
+TEST_P(SpreadingLabels, WorkedRowsOfFiveAndThree) {
     // The first seed claims both its neighbours at level 1.0, the second seed column 3;
     // from then on column 2 touches label 2 and does not spread.
     EXPECT_EQ(grow(fromRows({{0, 255, 0, 0, 255}}), 254), (Rows{{1, 1, 1, 2, 2}}));
@@ -86,18 +69,18 @@ TEST(SpreadingLabels, WorkedRowsOfFiveAndThree) {
     EXPECT_EQ(grow(fromRows({{255, 0, 255}}), 254), (Rows{{1, 1, 2}}));
 }
 
-TEST(SpreadingLabels, SingleColumnsSkipTheNeighboursOutside) {
+TEST_P(SpreadingLabels, SingleColumnsSkipTheNeighboursOutside) {
     EXPECT_EQ(grow(fromRows({{0}, {255}, {0}, {0}, {255}}), 254), (Rows{{1}, {1}, {1}, {2}, {2}}));
     EXPECT_EQ(grow(fromRows({{255}, {0}, {255}}), 254), (Rows{{1}, {1}, {2}}));
     EXPECT_EQ(grow(fromRows({{255}}), 254), (Rows{{1}}));
 }
 
-TEST(SpreadingLabels, SeedsAreNumberedRowByRowNotInStorageOrder) {
+TEST_P(SpreadingLabels, SeedsAreNumberedRowByRowNotInStorageOrder) {
     // (row 1, column 0) comes first in storage but second row by row.
     EXPECT_EQ(grow(fromRows({{0, 255}, {255, 0}}), 254), (Rows{{1, 1}, {2, 1}}));
 }
 
-TEST(SpreadingLabels, SeedsLieStrictlyAboveTheSeedLevel) {
+TEST_P(SpreadingLabels, SeedsLieStrictlyAboveTheSeedLevel) {
     // No seed: the levels up to 100 are still visited, and change nothing.
     EXPECT_EQ(grow(filled(2, 3, 100), 100), (Rows{{0, 0, 0}, {0, 0, 0}}));
     // The 100 is no seed of its own, which would have made the 101 label 2: the one
@@ -107,20 +90,20 @@ TEST(SpreadingLabels, SeedsLieStrictlyAboveTheSeedLevel) {
     EXPECT_EQ(grow(fromRows({{0, 255, 0}}), kNaN), (Rows{{0, 0, 0}}));
 }
 
-TEST(SpreadingLabels, TouchingLabelsNeverSpreadButAreWidenedAtTheEnd) {
+TEST_P(SpreadingLabels, TouchingLabelsNeverSpreadButAreWidenedAtTheEnd) {
     // Two seeds side by side touch at every level; the widening makes no touch test.
-    const Image grey = fromRows({{0, 0, 0, 0}, {0, 255, 255, 0}, {0, 0, 0, 0}});
+    const TestImage grey = fromRows({{0, 0, 0, 0}, {0, 255, 255, 0}, {0, 0, 0, 0}});
     EXPECT_EQ(grow(grey, 254), (Rows{{0, 1, 2, 0}, {1, 1, 2, 2}, {0, 1, 2, 0}}));
 }
 
-TEST(SpreadingLabels, NeighbourAtExactlyTheLevelIsNotClaimed) {
+TEST_P(SpreadingLabels, NeighbourAtExactlyTheLevelIsNotClaimed) {
     // Largest value 1.06: levels 1.0 and 1.05, widening at 1.1. Column 1 at exactly 1.0
     // waits for level 1.05, so the region ends one pixel shorter than with 0.99.
     EXPECT_EQ(grow(fromRows({{1.06, 1.0, 0.5, 0.5, 0.5, 0.5}}), 1.0), (Rows{{1, 1, 1, 0, 0, 0}}));
     EXPECT_EQ(grow(fromRows({{1.06, 0.99, 0.5, 0.5, 0.5, 0.5}}), 1.0), (Rows{{1, 1, 1, 1, 0, 0}}));
 }
 
-TEST(SpreadingLabels, NextFrontierKeepsEachEntryFollowedByItsClaims) {
+TEST_P(SpreadingLabels, NextFrontierKeepsEachEntryFollowedByItsClaims) {
     // Column 2 (1.02) is claimable from level 1.05 on. The frontier then reads columns 0,
     // 1, 3: column 1, claimed by the first seed, is walked before the second seed and
     // takes column 2 for label 1.
@@ -131,16 +114,16 @@ TEST(SpreadingLabels, NextFrontierKeepsEachEntryFollowedByItsClaims) {
     EXPECT_EQ(grow(fromRows({{0, 1.07, 255}, {255, 1.02, 0}}), 254), (Rows{{2, 1, 1}, {2, 1, 1}}));
 }
 
-TEST(SpreadingLabels, LevelIsAccumulatedNotRecomputed) {
+TEST_P(SpreadingLabels, LevelIsAccumulatedNotRecomputed) {
     // Largest value exactly 2.0: twenty additions of 0.05 give 2.000000000000001, so 20
     // levels are visited, not 21: the seed, 20 claims, one widened pixel.
-    Image row = filled(1, 30, 0);
+    TestImage row = filled(1, 30, 0);
     row.set(0, 0, 2.0);
     EXPECT_EQ(reachAlongRow(grow(row, 1.5), 0), 22);
 
     // A value of exactly 2.0 becomes claimable at the 21st level, 20 levels after a value
     // of 0. Rows 0 and 2 grow side by side, kept apart by a row of NaN.
-    Image rows = filled(3, 60, 0);
+    TestImage rows = filled(3, 60, 0);
     for (int32_t c = 0; c < 60; ++c) {
         rows.set(1, c, kNaN);
     }
@@ -153,13 +136,13 @@ TEST(SpreadingLabels, LevelIsAccumulatedNotRecomputed) {
     EXPECT_EQ(reachAlongRow(labels, 2), 43);
 }
 
-TEST(SpreadingLabels, LargestValue255Visits5080Levels) {
-    Image row = filled(1, 5100, 0);
+TEST_P(SpreadingLabels, LargestValue255Visits5080Levels) {
+    TestImage row = filled(1, 5100, 0);
     row.set(0, 0, 255);
     EXPECT_EQ(reachAlongRow(grow(row, 254), 0), 1 + 5080 + 1);
 }
 
-TEST(SpreadingLabels, LastLevelFor255Is254point95000000002372) {
+TEST_P(SpreadingLabels, LastLevelFor255Is254point95000000002372) {
     // A neighbour at exactly the last level is claimed only by the widening; one just
     // below it is claimed at the last level and widened further.
     const double lastLevel = 254.95000000002372;
@@ -168,23 +151,23 @@ TEST(SpreadingLabels, LastLevelFor255Is254point95000000002372) {
               (Rows{{1, 1, 1, 0}}));
 }
 
-TEST(SpreadingLabels, WideningUsesTheFirstLevelAboveTheLargestValue) {
+TEST_P(SpreadingLabels, WideningUsesTheFirstLevelAboveTheLargestValue) {
     // The widening level, 255.00000000002373, lies above every value of the image: even
     // the largest value below 255 is claimed, although no level processed reached it.
     const double justBelow = std::nextafter(255.0, 0.0);
     EXPECT_EQ(grow(fromRows({{255, justBelow, 0}}), justBelow), (Rows{{1, 1, 0}}));
 }
 
-TEST(SpreadingLabels, LargestValueBelowOneProcessesNoLevel) {
+TEST_P(SpreadingLabels, LargestValueBelowOneProcessesNoLevel) {
     // Only the widening runs, at level 1.0: the seed's four neighbours, not the corners.
-    Image grey = filled(3, 3, 0.2);
+    TestImage grey = filled(3, 3, 0.2);
     grey.set(1, 1, 0.9);
     EXPECT_EQ(grow(grey, 0.5), (Rows{{0, 1, 0}, {1, 1, 1}, {0, 1, 0}}));
     // All values negative: the largest value is 0.0, and still only the widening runs.
     EXPECT_EQ(grow(fromRows({{-1, -10, -10, -10}}), -5), (Rows{{1, 1, 0, 0}}));
 }
 
-TEST(SpreadingLabels, NaNPixelsAreNeverSeedsNorClaimed) {
+TEST_P(SpreadingLabels, NaNPixelsAreNeverSeedsNorClaimed) {
     // The NaN is no seed, so the first seed gets label 1; no level nor the widening
     // claims a NaN.
     EXPECT_EQ(grow(fromRows({{kNaN, 0.5}}), -1), (Rows{{0, 1}}));
@@ -193,17 +176,23 @@ TEST(SpreadingLabels, NaNPixelsAreNeverSeedsNorClaimed) {
     EXPECT_EQ(grow(fromRows({{kNaN, 1.06, 1.0, 0.5, 0.5}}), 1.0), (Rows{{0, 1, 1, 1, 0}}));
 }
 
-TEST(SpreadingLabels, EmptyImagesReadAndWriteNothing) {
+TEST_P(SpreadingLabels, EmptyImagesReadAndWriteNothing) {
     EXPECT_EQ(grow(filled(0, 5, 1), 0), (Rows{}));
     EXPECT_EQ(grow(filled(4, 0, 1), 0), (Rows(4)));
 }
 
-TEST(SpreadingLabels, GreyImageIsLeftAsItWas) {
-    Image grey = fromRows({{0, 255, kNaN, -0.0}, {3, 1.5, 255, 0}});
+TEST_P(SpreadingLabels, GreyImageIsLeftAsItWas) {
+    TestImage grey = fromRows({{0, 255, kNaN, -0.0}, {3, 1.5, 255, 0}});
     const std::vector<double> before = grey.data;
     grow(grey, 254);
     EXPECT_EQ(std::memcmp(before.data(), grey.data.data(), before.size() * sizeof(double)), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Growers, SpreadingLabels,
+                         ::testing::Values(growWithModule, growWithReference),
+                         [](const ::testing::TestParamInfo<Grower>& param) {
+                             return param.index == 0 ? "Module" : "Reference";
+                         });
 
 TEST(MaximumGrey, NeverBelowZeroAndNaNNeverCounts) {
     const double values[] = {kNaN, -4, 3.5, kNaN, 2};
@@ -241,6 +230,111 @@ TEST(LevelsPassMaximum, AgreesWithTheLevelLoopAtTheBoundary) {
         }
         EXPECT_EQ(steps < 1000, levelsPassMaximum(maxGrey)) << maxGrey;
     }
+}
+
+TEST(LevelTable, TheFirstMillionLevelsAreThoseOfSingleAdditions) {
+    // Up to about 50001: binades [1, 2) to [2^15, 2^16).
+    const LevelTable levels = levelTable(kInf);
+    double level = 1.0;
+    for (int64_t index = 0; index < 1000000; ++index) {
+        ASSERT_EQ(levelAt(levels, index), level) << index;
+        ASSERT_EQ(firstLevelAbove(levels, level), index + 1) << index;
+        ASSERT_EQ(firstLevelAbove(levels, std::nextafter(level, -kInf)), index) << index;
+        level += 0.05;
+    }
+}
+
+TEST(LevelTable, KnownLevelsOfTheLoop) {
+    const LevelTable levels = levelTable(kInf);
+    // After 20 additions the level is 2.000000000000001, so a value of exactly 2.0 becomes
+    // claimable at the 21st level, index 20.
+    EXPECT_EQ(levelAt(levels, 20), 2.000000000000001);
+    EXPECT_EQ(firstLevelAbove(levels, 2.0), 20);
+    // A largest value of 255: levels 0 to 5079 run, the last at 254.95000000002372, and the
+    // widening uses 255.00000000002373.
+    EXPECT_EQ(firstLevelAbove(levels, 255.0), 5080);
+    EXPECT_EQ(levelAt(levels, 5079), 254.95000000002372);
+    EXPECT_EQ(levelAt(levels, 5080), 255.00000000002373);
+    // Below the first level, and values no level passes.
+    EXPECT_EQ(firstLevelAbove(levels, 0.999), 0);
+    EXPECT_EQ(firstLevelAbove(levels, -kInf), 0);
+    EXPECT_EQ(firstLevelAbove(levels, kNaN), kNoLevelAbove);
+    EXPECT_EQ(firstLevelAbove(levels, kInf), kNoLevelAbove);
+}
+
+TEST(LevelTable, EveryBinadeStepsBySingleAdditions) {
+    // Around the first level of every binade up to 2^48, and at random places inside it,
+    // each level is the one before plus 0.05, and the first level above a value lies above
+    // it while the one before does not.
+    const LevelTable levels = levelTable(kInf);
+    std::mt19937_64 rng(20260612);
+    for (int e = 0; e < kLevelBinades; ++e) {
+        const int64_t first = levels.firstIndex[e];
+        const int64_t count = levels.firstIndex[e + 1] - first;
+        std::uniform_int_distribution<int64_t> inside(0, count - 1);
+        std::vector<int64_t> starts = {std::max<int64_t>(first - 3, 0), first + count - 3};
+        for (int k = 0; k < 20; ++k) {
+            starts.push_back(first + inside(rng));
+        }
+        for (int64_t start : starts) {
+            double level = levelAt(levels, start);
+            for (int64_t index = start; index < start + 6; ++index) {
+                ASSERT_EQ(levelAt(levels, index), level) << "binade " << e << ", index " << index;
+                level += 0.05;
+            }
+        }
+        const double base = std::ldexp(1.0, e);
+        for (int k = 0; k < 20; ++k) {
+            const double value = base + std::uniform_real_distribution<double>(0, base)(rng);
+            const int64_t above = firstLevelAbove(levels, value);
+            ASSERT_GT(levelAt(levels, above), value) << value;
+            ASSERT_LE(levelAt(levels, above - 1), value) << value;
+        }
+    }
+}
+
+TEST(LevelTable, ATableUpToAValueAgreesWithTheWholeOneUpToTheFirstLevelAboveIt) {
+    const LevelTable whole = levelTable(kInf);
+    for (double upTo : {-1.0, 0.5, 1.0, 2.0, 3.7, 255.0, 4095.0, 1e6, 1e12}) {
+        const LevelTable part = levelTable(upTo);
+        const int64_t above = firstLevelAbove(whole, upTo);
+        EXPECT_EQ(firstLevelAbove(part, upTo), above) << upTo;
+        EXPECT_EQ(levelAt(part, above), levelAt(whole, above)) << upTo;
+        for (double value : {upTo * 0.3, upTo * 0.5, std::nextafter(upTo, -kInf)}) {
+            EXPECT_EQ(firstLevelAbove(part, value), firstLevelAbove(whole, value)) << value;
+        }
+        for (int64_t index : {int64_t{0}, above / 3, above / 2, above - 1}) {
+            if (index >= 0) {
+                EXPECT_EQ(levelAt(part, index), levelAt(whole, index)) << upTo << " " << index;
+            }
+        }
+    }
+}
+
+TEST(LevelTable, TheLevelStopsRisingAtTwoToTheFortyNinth) {
+    const LevelTable levels = levelTable(kInf);
+    const double stuck = std::ldexp(1.0, 49);
+    const int64_t last = levels.firstIndex[kLevelBinades];
+    EXPECT_EQ(levelAt(levels, last), stuck);
+    EXPECT_EQ(levelAt(levels, last - 1) + 0.05, stuck);
+    EXPECT_EQ(stuck + 0.05, stuck);
+    EXPECT_EQ(levelAt(levels, kNoLevelAbove), stuck);
+    EXPECT_EQ(firstLevelAbove(levels, std::nextafter(stuck, 0.0)), last);
+    EXPECT_EQ(firstLevelAbove(levels, stuck), kNoLevelAbove);
+    EXPECT_EQ(firstLevelAbove(levels, 1e300), kNoLevelAbove);
+}
+
+TEST(SpreadingLabelsModule, LevelThatNoLongerRisesEndsTheGrowth) {
+    // With a largest value of 2^50 the plain loop never ends: the level sticks at 2^49. The
+    // module's grower climbs there, grows until nothing can change any more and widens at
+    // 2^49. A free pixel at 2^49 is never claimed, nor is what lies behind it.
+    const double stuck = std::ldexp(1.0, 49);
+    TestImage grey = fromRows({{2 * stuck, 0, stuck - 1, 0, stuck, 0}});
+    TestImage labels = filled(1, 6, kStaleLabel);
+    GrowthScratch scratch = makeGrowthScratch(6);
+    spreadingLabels(*grey.view, *labels.view, stuck + 1000, scratch);
+    EXPECT_EQ(std::vector<double>(labels.data.begin(), labels.data.begin() + 6),
+              (std::vector<double>{1, 1, 1, 1, 0, 0}));
 }
 
 }  // namespace
