@@ -37,7 +37,8 @@
 
 %!test
 %! % Empty, one-pixel, 3-D and 4-D images, and images with NaN, -Inf, Inf and huge values.
-%! % More dimensions are taken as an m x (n*p) matrix, as mxGetN gives it.
+%! % More dimensions are taken as an m x (n*p) matrix, as mxGetN gives it. Values up to
+%! % 2^49 - 1 are allowed, however many levels they take.
 %! G = three_seeds ();
 %! table = {'0 x 0 image', {[], 254}, {zeros(0, 0)};
 %!          '0 x 5 image', {zeros(0, 5), 254}, {zeros(0, 5)};
@@ -55,7 +56,9 @@
 %!          'negative values only', {-G - 1, -0.5}, {zeros(4, 6)};
 %!          'an Inf pixel', {[1 2; Inf 3], 2}, endless;
 %!          'a pixel of 2^49', {[1 2; 2^49 3], 2}, endless;
-%!          'a pixel of realmax', {[1 2; realmax 3], 2}, endless};
+%!          'a pixel of realmax', {[1 2; realmax 3], 2}, endless;
+%!          'a pixel of 2^49 - 1, the largest allowed', {[255 0 2^49-1 0 1e14], 254}, {[1 1 2 3 3]};
+%!          'huge values everywhere', {[1e14 0 0; 0 0 3e14], 2e14}, {[1 1 1; 1 1 1]}};
 %! check_input_table ('tavenor3', 1, [], table);
 
 %!test
