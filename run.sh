@@ -2,14 +2,19 @@
 # Sets up a Debian machine for the toolbox, builds it, and runs one job:
 #   ./run.sh demo   run the three examples on real microscopy images in GNU Octave;
 #                   pictures go to out/
-#   ./run.sh test   the whole test suite (unit tests, Octave end-to-end tests, checks)
+#   ./run.sh test   the whole test suite (unit tests, Octave end-to-end tests, checks), then
+#                   the same built with AddressSanitizer and UndefinedBehaviorSanitizer, then
+#                   a bounded run of each fuzz target
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 build="$here/build"
+sanitize_build="$here/build-sanitize"
+fuzz_build="$here/build-fuzz"
 job=${1:-}
 
-packages=(g++ make cmake libgtest-dev octave liboctave-dev octave-parallel)
+packages=(g++ make cmake libgtest-dev octave liboctave-dev octave-parallel
+          clang libclang-rt-14-dev)
 
 install_missing_packages() {
     local missing=()
@@ -31,6 +36,24 @@ build_toolbox() {
     cmake --build "$build" --parallel "$(nproc)"
 }
 
+# Everything, modules included, under the sanitizers; Octave runs the end-to-end tests with
+# their runtimes preloaded (cmake/Sanitizers.cmake).
+build_sanitized() {
+    cmake -S "$here" -B "$sanitize_build" -DCMAKE_BUILD_TYPE=Debug -DCELLKIT_SANITIZE=ON \
+        -DCELLKIT_BENCH=OFF
+    cmake --build "$sanitize_build" --parallel "$(nproc)"
+}
+
+# The fuzz targets, with Clang's libFuzzer (cmake/Fuzzing.cmake).
+build_fuzz_targets() {
+    CC=clang CXX=clang++ cmake -S "$here" -B "$fuzz_build" -DCELLKIT_FUZZ=ON
+    cmake --build "$fuzz_build" --parallel "$(nproc)"
+}
+
+run_tests() {
+    (cd "$1" && ctest --output-on-failure --parallel "$(nproc)")
+}
+
 octave_run() {
     octave-cli --no-gui --norc --no-history --quiet --eval "$1"
 }
@@ -45,7 +68,11 @@ demo)
 test)
     install_missing_packages
     build_toolbox
-    (cd "$build" && ctest --output-on-failure --parallel "$(nproc)")
+    run_tests "$build"
+    build_sanitized
+    run_tests "$sanitize_build"
+    build_fuzz_targets
+    run_tests "$fuzz_build"
     ;;
 *)
     echo "usage: ./run.sh demo | test" >&2

@@ -14,6 +14,8 @@ constexpr char kUsage[] = " usage: B=omsbrisk(CellImage(A), min cell size, thres
 constexpr char kUsage[] = " usage: B=quorrin(CellImage(A), max cell size, threshold)";
 #endif
 constexpr char kNotRealDouble[] = "Image input must be a double real matrix";
+constexpr char kEmptyCellSizeLimit[] = "cellSizeLimit input must not be empty";
+constexpr char kThresholdNotScalar[] = "threshold input must be a numeric scalar";
 constexpr char kEndlessLevels[] =
     "Image input must not hold Inf or values of 2^53-1 or more: the flooding levels would "
     "never end";
@@ -22,14 +24,15 @@ void ombrisk(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     require(nrhs == 3, kUsage);
     // A sparse image passes the class test, but its element block is not m x n values.
     require(is_full_real_double(prhs[0]), kNotRealDouble);
-    require(is_real_double(prhs[1]), kNotRealDouble);
+    const double cellSizeLimit =
+        real_double_parameter(prhs[1], kNotRealDouble, kEmptyCellSizeLimit);
+    // Not checked for its class: any array the host reads as a number will do.
+    const double threshold = scalar_parameter(prhs[2], kThresholdNotScalar);
 
     const MatrixSize size = matrix_size(prhs[0], kImageTooLarge);
     double* grey = mxGetPr(prhs[0]);
     const double maxGrey = largestGreyValue(grey, size.pixels);
     require(levelsAreFinite(maxGrey), kEndlessLevels);
-    const double cellSizeLimit = mxGetScalar(prhs[1]);
-    const double threshold = mxGetScalar(prhs[2]);
 
     std::vector<int32_t> cellSize(static_cast<std::size_t>(size.pixels), 0);
     ViewHandle greyView = make_view(grey, size.rows, size.cols);

@@ -19,6 +19,18 @@ bool is_full_real_double(const mxArray* array) {
     return is_real_double(array) && !mxIsSparse(array);
 }
 
+double scalar_parameter(const mxArray* array, const char* notScalar) {
+    const bool readable = mxIsNumeric(array) || mxIsLogical(array) || mxIsChar(array);
+    require(readable && !mxIsEmpty(array), notScalar);
+    return mxGetScalar(array);
+}
+
+double real_double_parameter(const mxArray* array, const char* notRealDouble, const char* empty) {
+    require(is_real_double(array), notRealDouble);
+    require(!mxIsEmpty(array), empty);
+    return mxGetScalar(array);
+}
+
 MatrixSize matrix_size(const mxArray* array, const char* tooLarge) {
     constexpr uint64_t kLimit = std::numeric_limits<int32_t>::max();
     const uint64_t rows = mxGetM(array);

@@ -32,6 +32,17 @@ bool is_real_double(const mxArray* array);
 // A real double array whose element block holds every element: not sparse.
 bool is_full_real_double(const mxArray* array);
 
+// A scalar parameter as the host's mxGetScalar reads it: the first element of a numeric,
+// logical or char array of any size (the real part of a complex one, the first stored
+// nonzero of a sparse one, 0 when it has none). Fails with `notScalar` for an empty array
+// and for every class mxGetScalar cannot read (cell, struct, function handle, ...), where
+// the host would raise its own conversion error instead.
+double scalar_parameter(const mxArray* array, const char* notScalar);
+
+// A parameter that must be a real double: fails with `notRealDouble` for any other class
+// and with `empty` when it has no element; otherwise read as scalar_parameter does.
+double real_double_parameter(const mxArray* array, const char* notRealDouble, const char* empty);
+
 struct MatrixSize {
     int32_t rows;
     int32_t cols;

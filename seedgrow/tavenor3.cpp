@@ -18,16 +18,13 @@ void tavenor3(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     require(nrhs == 2, kUsage);
     // A sparse image passes the class test, but its element block is not m x n values.
     require(is_full_real_double(prhs[0]), kNotRealDouble);
-    require(is_real_double(prhs[1]), kNotRealDouble);
-    // An empty array has no first element for mxGetScalar to return.
-    require(!mxIsEmpty(prhs[1]), kEmptyCelllevel);
+    const double celllevel = real_double_parameter(prhs[1], kNotRealDouble, kEmptyCelllevel);
 
     const MatrixSize size = matrix_size(prhs[0], kImageTooLarge);
     double* grey = mxGetPr(prhs[0]);
     // The grower finds the same maximum again; here it decides, before anything is
     // allocated, whether the level loop would ever end.
     require(levelsPassMaximum(maximumGrey(grey, size.pixels)), kEndlessLevels);
-    const double celllevel = mxGetScalar(prhs[1]);
 
     // Scratch comes first: when it cannot be had, nothing else has been made.
     GrowthScratch scratch = makeGrowthScratch(size.pixels);

@@ -17,6 +17,7 @@ constexpr char kUsage[] =
     " usage: [Itracks, Ptracks, tracklength, trackstarts, trackstartX, trackstartY "
     "]=vesquin( I, maxDistance)";
 constexpr char kNotUint8[] = "Image with cell markers must be a uint8 matrix";
+constexpr char kMaxDistanceNotScalar[] = "maxDistance input must be a numeric scalar";
 constexpr char kFrameTooLarge[] =
     "Image with cell markers is too large: frames of at most 65535 rows and 65535 columns "
     "are supported";
@@ -74,12 +75,14 @@ OutputArray column_of(const std::vector<double>& values, int32_t count) {
 
 void vesquin4(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     require(nrhs == 2, kUsage);
-    require(mxIsUint8(prhs[0]), kNotUint8);
+    // A complex uint8 array holds its markers in two parts; only a real one is a stack.
+    require(mxIsUint8(prhs[0]) && !mxIsComplex(prhs[0]), kNotUint8);
+    // Not checked for its class: any array the host reads as a number will do.
+    const int32_t maxDistance = truncateToInt32(scalar_parameter(prhs[1], kMaxDistanceNotScalar));
     const StackSize size = stack_size(prhs[0]);
     // The caller's own element block: the tracker rewrites the markers there, and the caller
     // sees it. This is the one input the toolbox modifies.
     auto* stack = static_cast<uint8_t*>(mxGetData(prhs[0]));
-    const int32_t maxDistance = truncateToInt32(mxGetScalar(prhs[1]));
 
     // Per-track scratch for every track this stack can start, which may be more than a frame
     // has pixels; allocated before any output.

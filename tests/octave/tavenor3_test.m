@@ -8,62 +8,94 @@
 %!            'the growing levels would never end'];
 %! toolarge = 'Image input is too large: at most 2147483647 pixels are supported';
 
-%!test
-%! % Wrong argument counts draw the usage message whatever the arguments are.
-%! expect_error_text ('tavenor3', usage, @tavenor3);
-%! expect_error_text ('tavenor3', usage, @tavenor3, ones (8));
-%! expect_error_text ('tavenor3', usage, @tavenor3, ones (8), 254, 1);
-%! expect_error_text ('tavenor3', usage, @tavenor3, 'text');
-%! expect_error_text ('tavenor3', usage, @tavenor3, 'text', {}, struct ());
+%!function G = three_seeds ()
+%! % Seeds of 255 for a seed level of 254, one more of 200 for lower levels, and grey values
+%! % that take the labels several levels to reach.
+%! G = [0   255 0   0 255 0;
+%!      0.5 3   0   2 0   0;
+%!      0   0   200 0 0   0;
+%!      0   1   0   0 0   255];
+%!endfunction
 
 %!test
-%! % The image must be a full, real double matrix.
-%! expect_error_text ('tavenor3', notdouble, @tavenor3, single (ones (8)), 254);
-%! expect_error_text ('tavenor3', notdouble, @tavenor3, uint8 (ones (8)), 254);
-%! expect_error_text ('tavenor3', notdouble, @tavenor3, int16 (ones (8)), 254);
-%! expect_error_text ('tavenor3', notdouble, @tavenor3, ones (8) > 0, 254);
-%! expect_error_text ('tavenor3', notdouble, @tavenor3, complex (ones (8), 1), 254);
-%! expect_error_text ('tavenor3', notdouble, @tavenor3, sparse (ones (8)), 254);
-%! expect_error_text ('tavenor3', notdouble, @tavenor3, 'abcdefgh', 254);
-%! % The image is checked before the seed level.
-%! expect_error_text ('tavenor3', notdouble, @tavenor3, single (ones (8)), []);
+%! % The argument count, and the image: every class but a full real double is refused.
+%! G = three_seeds ();
+%! table = {'no argument', {}, usage;
+%!          'one argument', {G}, usage;
+%!          'three arguments', {G, 254, 1}, usage;
+%!          'one argument of another class', {'text'}, usage;
+%!          'three arguments of other classes', {'text', {}, struct()}, usage};
+%! variants = class_variants (G);
+%! for k = 2:rows (variants)
+%!   table(end+1, :) = {['image of class ' variants{k, 1}], {variants{k, 2}, 254}, notdouble};
+%! end
+%! table = [table;
+%!          {'empty single image', {single([]), 254}, notdouble;
+%!           'empty cell image', {{}, 254}, notdouble;
+%!           'image checked before the seed level', {single(G), []}, notdouble}];
+%! check_input_table ('tavenor3', 1, [], table);
 
 %!test
-%! % The seed level must be a real double too, and not empty.
-%! A = [0 255 0 0 255];
-%! expect_error_text ('tavenor3', notdouble, @tavenor3, A, uint8 (254));
-%! expect_error_text ('tavenor3', notdouble, @tavenor3, A, single (254));
-%! expect_error_text ('tavenor3', notdouble, @tavenor3, A, int32 (254));
-%! expect_error_text ('tavenor3', notdouble, @tavenor3, A, complex (254, 1));
-%! expect_error_text ('tavenor3', notdouble, @tavenor3, A, true);
-%! expect_error_text ('tavenor3', emptylevel, @tavenor3, A, []);
-%! expect_error_text ('tavenor3', emptylevel, @tavenor3, A, zeros (0, 3));
-%! assert (tavenor3 (A, 254), [1 1 1 2 2]);
-%! % Only the first element of a larger array is taken, sparse or full.
-%! assert (tavenor3 (A, [254 0]), [1 1 1 2 2]);
-%! assert (tavenor3 (A, sparse (254)), [1 1 1 2 2]);
+%! % Empty, one-pixel, 3-D and 4-D images, and images with NaN, -Inf, Inf and huge values.
+%! % More dimensions are taken as an m x (n*p) matrix, as mxGetN gives it. Values up to
+%! % 2^49 - 1 are allowed, however many levels they take.
+%! G = three_seeds ();
+%! table = {'0 x 0 image', {[], 254}, {zeros(0, 0)};
+%!          '0 x 5 image', {zeros(0, 5), 254}, {zeros(0, 5)};
+%!          '3 x 0 image', {zeros(3, 0), 254}, {zeros(3, 0)};
+%!          '2 x 0 x 3 image', {zeros(2, 0, 3), 254}, {zeros(2, 0)};
+%!          'one seed pixel', {255, 254}, {1};
+%!          'one pixel of 0', {0, 254}, {0};
+%!          'one pixel of NaN', {NaN, 254}, {0};
+%!          'one pixel of Inf', {Inf, 254}, endless;
+%!          '3-D image', {cat(3, G, fliplr(G)), 254}, {tavenor3([G fliplr(G)], 254)};
+%!          '4-D image', {repmat(G, [1 1 2 2]), 254}, {tavenor3(repmat(G, 1, 4), 254)};
+%!          'NaN never labelled, -Inf no seed but claimed', {[-Inf NaN 255 0 -Inf], 254}, ...
+%!            {[0 0 1 1 1]};
+%!          'NaN everywhere', {NaN(5), 254}, {zeros(5)};
+%!          'negative values only', {-G - 1, -0.5}, {zeros(4, 6)};
+%!          'an Inf pixel', {[1 2; Inf 3], 2}, endless;
+%!          'a pixel of 2^49', {[1 2; 2^49 3], 2}, endless;
+%!          'a pixel of realmax', {[1 2; realmax 3], 2}, endless;
+%!          'a pixel of 2^49 - 1, the largest allowed', {[255 0 2^49-1 0 1e14], 254}, {[1 1 2 3 3]};
+%!          'huge values everywhere', {[1e14 0 0; 0 0 3e14], 2e14}, {[1 1 1; 1 1 1]}};
+%! check_input_table ('tavenor3', 1, [], table);
 
 %!test
-%! % Largest values that the rising level would never pass are refused before any work.
-%! expect_error_text ('tavenor3', endless, @tavenor3, [1 2; Inf 3], 2);
-%! expect_error_text ('tavenor3', endless, @tavenor3, [1 2; 2^49 3], 2);
-%! expect_error_text ('tavenor3', endless, @tavenor3, [1 2; realmax 3], 2);
-%! % -Inf and NaN are neither seeds nor claimed.
-%! assert (tavenor3 ([-Inf NaN 255 0], 254), [0 0 1 1]);
+%! % The seed level: a real double, not empty. Only its first element counts (for a sparse
+%! % array the host reads its first nonzero element).
+%! G = three_seeds ();
+%! B = tavenor3 (G, 254);
+%! low = tavenor3 (G, 0);
+%! assert (! isequal (B, low));
+%! table = {};
+%! variants = class_variants (254);
+%! for k = 2:rows (variants)
+%!   expected = notdouble;
+%!   if (strcmp (variants{k, 1}, 'sparse'))
+%!     expected = {B};
+%!   end
+%!   table(end+1, :) = {['seed level of class ' variants{k, 1}], {G, variants{k, 2}}, expected};
+%! end
+%! table = [table;
+%!          {'empty seed level', {G, []}, emptylevel;
+%!           '0 x 3 seed level', {G, zeros(0, 3)}, emptylevel;
+%!           'empty sparse seed level', {G, sparse(0, 0)}, emptylevel;
+%!           'empty single seed level', {G, single([])}, notdouble;
+%!           'NaN seed level: no seed', {G, NaN}, {zeros(4, 6)};
+%!           'Inf seed level: no seed', {G, Inf}, {zeros(4, 6)};
+%!           'huge seed level: no seed', {G, 1e300}, {zeros(4, 6)};
+%!           '-Inf seed level: every pixel a seed', {G, -Inf}, {reshape(1:24, 6, 4)'};
+%!           'seed level as a row vector', {G, [254 0]}, {B};
+%!           'seed level as a column vector', {G, [0; 254]}, {low};
+%!           'seed level as a matrix', {G, 254 * ones(3)}, {B}}];
+%! check_input_table ('tavenor3', 1, [], table);
 
 %!test
 %! % An image of 2^31 pixels does not fit the 32-bit sizes. A range stays unexpanded
 %! % until its elements are asked for, so this costs no memory.
 %! expect_error_text ('tavenor3', toolarge, @tavenor3, 1:2^31, 254);
 %! expect_error_text ('tavenor3', toolarge, @tavenor3, zeros (2^31, 0), 254);
-
-%!test
-%! % Empty images give empty label images of the same size.
-%! for sz = {[0 0], [0 5], [3 0]}
-%!   B = tavenor3 (zeros (sz{1}), 254);
-%!   assert (class (B), 'double');
-%!   assert (size (B), sz{1});
-%! end
 
 %!test
 %! % The worked examples: claims are seen at once, and seeds are numbered row by row.
@@ -98,11 +130,6 @@
 %! % Called without an output, the result still goes to ans.
 %! tavenor3 ([0 255 0 0 255], 254);
 %! assert (ans, [1 1 1 2 2]);
-
-%!test
-%! % Three-dimensional doubles are taken as m x (n*p) matrices, as mxGetN gives them.
-%! B = tavenor3 (zeros (2, 3, 2), 254);
-%! assert (size (B), [2 6]);
 
 %!test
 %! % Working space that cannot be allocated ends in a clear error, and the host lives on:

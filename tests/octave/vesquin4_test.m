@@ -1,9 +1,10 @@
 % End-to-end tests of the vesquin4 module: run with run_test_file.m.
 
-%!shared usage, notuint8, toolarge, outofmemory
+%!shared usage, notuint8, notscalar, toolarge, outofmemory
 %! usage = [' usage: [Itracks, Ptracks, tracklength, trackstarts, trackstartX, ' ...
 %!          'trackstartY ]=vesquin( I, maxDistance)'];
 %! notuint8 = 'Image with cell markers must be a uint8 matrix';
+%! notscalar = 'maxDistance input must be a numeric scalar';
 %! toolarge = ['Image with cell markers is too large: frames of at most 65535 rows ' ...
 %!             'and 65535 columns are supported'];
 %! outofmemory = 'Out of memory: the working space for this input could not be allocated';
@@ -34,22 +35,73 @@
 %!endfunction
 
 %!test
-%! % Wrong argument counts draw the usage message whatever the arguments are.
-%! expect_error_text ('vesquin4', usage, @vesquin4);
-%! expect_error_text ('vesquin4', usage, @vesquin4, one_link_stack ());
-%! expect_error_text ('vesquin4', usage, @vesquin4, one_link_stack (), 5, 1);
-%! expect_error_text ('vesquin4', usage, @vesquin4, 'text');
-%! expect_error_text ('vesquin4', usage, @vesquin4, {}, struct (), @sin);
+%! % The argument count, and the stack: every class but a real uint8 array is refused, and
+%! % the refused stack is left as it was.
+%! S = one_link_stack ();
+%! table = {'no argument', {}, usage;
+%!          'one argument', {S}, usage;
+%!          'three arguments', {S, 5, 1}, usage;
+%!          'one argument of another class', {'text'}, usage;
+%!          'three arguments of other classes', {{}, struct(), @sin}, usage;
+%!          'stack of class double', {double(S), 5}, notuint8;
+%!          'empty double stack', {[], 5}, notuint8;
+%!          'empty cell stack', {{}, 5}, notuint8};
+%! variants = class_variants (S(:, :, 1));
+%! for k = 1:rows (variants)
+%!   if (! strcmp (variants{k, 1}, 'uint8'))
+%!     table(end+1, :) = {['frame of class ' variants{k, 1}], {variants{k, 2}, 5}, notuint8};
+%!   end
+%! end
+%! check_input_table ('vesquin4', 6, 1, table);
 
 %!test
-%! % The stack must be uint8; nothing is modified when it is refused.
-%! S = one_link_stack ();
-%! for stack = {double(S), uint16(S), int8(S), S > 0, single(S), char(S), {S}}
-%!   expect_error_text ('vesquin4', notuint8, @vesquin4, stack{1}, 5);
+%! % maxDistance: any array the host reads as a number, by its first element, truncated
+%! % toward zero; not a number, or outside the 32-bit range, links nothing.
+%! linked = @(o, a) numel (o{3}) == 1 && nnz (o{1}) == 2 ...
+%!                  && a{1}(21, 21, 1) == 254 && a{1}(22, 23, 2) == 254;
+%! unlinked = @(o, a) isequal (size (o{3}), [0 1]) && nnz (o{1}) == 0 && nnz (o{2}) == 0 ...
+%!                    && a{1}(21, 21, 1) == 255 && a{1}(22, 23, 2) == 255;
+%! table = {};
+%! variants = class_variants (5);
+%! for k = 1:rows (variants)
+%!   switch (variants{k, 1})
+%!     case {'cell', 'struct', 'function handle'}
+%!       expected = notscalar;
+%!     case 'logical'
+%!       expected = unlinked;   % true is 1
+%!     otherwise  % the value 5; of a complex number the real part
+%!       expected = linked;
+%!   end
+%!   table(end+1, :) = {['maxDistance of class ' variants{k, 1}], ...
+%!                      {one_link_stack(), variants{k, 2}}, expected};
 %! end
-%! D = double (one_link_stack ());
-%! expect_error_text ('vesquin4', notuint8, @vesquin4, D, 5);
-%! assert (D, double (one_link_stack ()));
+%! for d = {[], '', zeros(0, 3), int8([]), {}}
+%!   table(end+1, :) = {'empty maxDistance', {one_link_stack(), d{1}}, notscalar};
+%! end
+%! for d = {NaN, Inf, -Inf, 1e300, -1e300, 2^31, intmax('int64'), [0; 5]}
+%!   table(end+1, :) = {sprintf('maxDistance %g', d{1}(1)), {one_link_stack(), d{1}}, unlinked};
+%! end
+%! for d = {2^31 - 1, [5 0], 5 * ones(2, 2, 2)}
+%!   table(end+1, :) = {sprintf('maxDistance %g', d{1}(1)), {one_link_stack(), d{1}}, linked};
+%! end
+%! check_input_table ('vesquin4', 6, 1, table);
+%! % The stack is checked before maxDistance, maxDistance before the stack's sizes.
+%! expect_error_text ('vesquin4', notuint8, @vesquin4, double (one_link_stack ()), {});
+%! expect_error_text ('vesquin4', notscalar, @vesquin4, zeros (1, 65536, 'uint8'), {});
+
+%!test
+%! % Stacks of one pixel, of one pixel per frame, and with every pixel a marker.
+%! nothing = @(o, a) isequal (o{1}, zeros (size (a{1}), 'uint16')) && nnz (o{2}) == 0 ...
+%!                   && isequal (size (o{3}), [0 1]);
+%! % With every pixel a marker, only the one at (5, 5) passes the border test; it takes (2, 2).
+%! table = {'one pixel', {uint8(255), 5}, ...
+%!            @(o, a) nothing(o, a) && isequal(size(o{2}), [100000 1 2]) && a{1} == 255;
+%!          'one pixel in each of two frames', {uint8(cat(3, 254, 254)), 5}, ...
+%!            @(o, a) nothing(o, a) && isequal(a{1}, uint8(cat(3, 255, 255)));
+%!          'every pixel a marker', {255 * ones(8, 8, 2, 'uint8'), 3}, ...
+%!            @(o, a) isequal([o{3:6}], [1 1 5 5]) && o{1}(5, 5, 1) == 1 && o{1}(2, 2, 2) == 1 ...
+%!                    && nnz(o{1}) == 2 && nnz(a{1} == 254) == 2};
+%! check_input_table ('vesquin4', 6, 1, table);
 
 %!test
 %! % Frames wider or taller than 65535 pixels: positions would not fit 16 bits.
@@ -143,20 +195,6 @@
 %!   assert (I(21, 21, 1), uint8 (255));
 %!   assert (I(22, 23, 2), uint8 (255));
 %! end
-
-%!test
-%! % A second argument the host cannot read as a scalar is the host's error, before any
-%! % work; the stack stays as it was.
-%! I = one_link_stack ();
-%! for d = {[], {}, struct(), @sin}
-%!   try
-%!     vesquin4 (I, d{1});
-%!     error ('no error raised');
-%!   catch err
-%!     assert (strncmp (err.message, 'vesquin4: ', 10), err.message);
-%!   end
-%! end
-%! assert (I, one_link_stack ());
 
 %!test
 %! % A stack without markers: empty summaries and all-zero track outputs.

@@ -38,6 +38,10 @@ int32_t uniform(std::mt19937_64& rng, int32_t lo, int32_t hi) {
 
 // Dark blobs on a brighter background, so that cells start, grow into each other and merge.
 void drawBlobs(std::mt19937_64& rng, Case& c, int32_t top) {
+    // An empty image has no centre to draw around.
+    if (c.grey.empty()) {
+        return;
+    }
     const int32_t blobs = uniform(rng, 1, 6);
     for (int32_t b = 0; b < blobs; ++b) {
         const int32_t cr = uniform(rng, 0, c.m - 1);
