@@ -375,9 +375,10 @@ struct FloodOrder {
     std::vector<size_t> starts;
 };
 
-// Levels are whole numbers: up to this many levels, or twice the pixel count if that is more,
-// the pixels are sorted by counting (one counter per level); beyond, by comparison.
-constexpr double kCountingSortLevels = 1 << 17;
+// Levels are whole numbers. Where there are at most twice as many levels as flooding pixels
+// (or only a few), the pixels are sorted by counting, one counter per level: its memory then
+// stays in proportion to the image. Beyond that, by comparison.
+constexpr double kCountingSortLevels = 1024;
 
 FloodOrder pixelsByFloodingLevel(const Flood& f, const matx& grey, double lastLevel) {
     std::vector<std::pair<double, int32_t>> flooding;
