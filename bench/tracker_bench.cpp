@@ -16,6 +16,7 @@
 
 #include "bench/harness.h"
 #include "bench/workloads.h"
+#include "tests/reference/tracker_outcome.h"
 #include "tests/reference/tracker_reference.h"
 #include "tracker/tracker.h"
 
@@ -28,60 +29,17 @@ struct MarkerStack {
     std::vector<uint8_t> I;
 };
 
-// Everything one run of the tracker writes.
-struct TrackerRun {
-    std::vector<uint8_t> I;
-    std::vector<uint16_t> Itracks;
-    std::vector<uint16_t> Ptracks;
-    std::vector<double> tracklength;
-    std::vector<double> trackstarts;
-    std::vector<double> trackstartX;
-    std::vector<double> trackstartY;
-    int count = 0;
-
-    bool operator==(const TrackerRun& other) const {
-        return count == other.count && I == other.I && Itracks == other.Itracks &&
-               Ptracks == other.Ptracks && first(tracklength) == other.first(other.tracklength) &&
-               first(trackstarts) == other.first(other.trackstarts) &&
-               first(trackstartX) == other.first(other.trackstartX) &&
-               first(trackstartY) == other.first(other.trackstartY);
-    }
-    // The entries below the track count: the rest is neither read nor written.
-    std::vector<double> first(const std::vector<double>& v) const {
-        return std::vector<double>(v.begin(), v.begin() + count);
-    }
-};
-
-TrackerRun freshRun(const MarkerStack& s) {
-    TrackerRun run;
-    run.I = s.I;
-    run.Itracks.assign(s.I.size(), 0);
-    run.Ptracks.assign(static_cast<std::size_t>(kPositionRows) * s.frames * 2, 0);
-    const auto capacity =
-        static_cast<std::size_t>(largestTrackCount(s.I.data(), s.rows, s.cols, s.frames));
-    for (auto* perTrack :
-         {&run.tracklength, &run.trackstarts, &run.trackstartX, &run.trackstartY}) {
-        perTrack->assign(capacity, 0);
-    }
-    return run;
-}
-
-template <class Driver>
-void track(Driver driver, const MarkerStack& s, int maxDistance, TrackerRun& run) {
-    run.count = driver(run.I.data(), run.Itracks.data(), run.tracklength.data(),
-                       run.trackstarts.data(), run.Ptracks.data(), run.trackstartX.data(),
-                       run.trackstartY.data(), s.rows, s.cols, s.frames, maxDistance, nullptr);
-}
-
 // Runs `driver` `repeats` times, each on a fresh copy made outside the measured region, and
 // keeps the shortest time: the machine is shared, and the shortest run is the least disturbed.
 template <class Driver>
 Measurement measureTracker(Driver driver, const MarkerStack& s, int maxDistance, int repeats,
-                           TrackerRun& last) {
+                           TrackerOutcome& last) {
     Measurement best;
     for (int k = 0; k < repeats; ++k) {
-        TrackerRun run = freshRun(s);
-        const Measurement m = measure([&] { track(driver, s, maxDistance, run); });
+        TrackerOutcome run;
+        prepareTrackerOutcome(s.I, s.rows, s.cols, s.frames, run);
+        const Measurement m =
+            measure([&] { callTracker(driver, s.rows, s.cols, s.frames, maxDistance, run); });
         if (k == 0 || m.seconds < best.seconds) {
             best.seconds = m.seconds;
         }
@@ -94,13 +52,13 @@ Measurement measureTracker(Driver driver, const MarkerStack& s, int maxDistance,
 // Plain and fast on the same stack. (The plain version runs well under a minute on every
 // workload here, so none needs a crop.)
 void compare(const std::string& name, const MarkerStack& s, int maxDistance, int repeats) {
-    TrackerRun plainRun;
-    TrackerRun fastRun;
+    TrackerOutcome plainRun;
+    TrackerOutcome fastRun;
     const Measurement plain =
         measureTracker(reference::tracking, s, maxDistance, repeats, plainRun);
     const Measurement fast = measureTracker(tracking, s, maxDistance, repeats, fastRun);
     std::string note = std::to_string(fastRun.count) + " tracks";
-    if (!(plainRun == fastRun)) {
+    if (firstDifference(plainRun, fastRun) != nullptr) {
         note += ", OUTPUTS DIFFER";
     }
     report(name, plain, fast, note);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_bytes.h"
+#include "tests/reference/tracker_outcome.h"
 #include "tests/reference/tracker_reference.h"
 #include "tracker/tracker.h"
 
@@ -22,8 +23,6 @@ namespace {
 constexpr int32_t kLargestSide = 24;
 constexpr int32_t kMostFrames = 6;
 constexpr int32_t kMostPoints = 200;
-// What the per-track arrays hold where no track wrote.
-constexpr double kUnwritten = -7.5;
 
 enum Encoding : uint8_t { kPixels, kPoints, kEncodings };
 
@@ -74,36 +73,6 @@ Case decodeCase(FuzzBytes& bytes, Encoding encoding) {
     return c;
 }
 
-struct Outcome {
-    int count = 0;
-    bool limitReached = false;
-    std::vector<uint8_t> I;
-    std::vector<uint16_t> Itracks;
-    std::vector<uint16_t> Ptracks;
-    std::vector<double> tracklength;
-    std::vector<double> trackstarts;
-    std::vector<double> trackstartX;
-    std::vector<double> trackstartY;
-};
-
-// The buffers of `o` are refilled, not made anew: their memory is reused from run to run.
-template <class Driver>
-void track(const Case& c, Driver driver, Outcome& o) {
-    o.I = c.I;
-    o.Itracks.assign(c.I.size(), 0);
-    o.Ptracks.assign(static_cast<std::size_t>(kPositionRows) * c.frames * 2, 0);
-    // One spare entry beyond the capacity shows a write past the last track.
-    const auto capacity =
-        static_cast<std::size_t>(largestTrackCount(c.I.data(), c.rows, c.cols, c.frames)) + 1;
-    for (auto* perTrack : {&o.tracklength, &o.trackstarts, &o.trackstartX, &o.trackstartY}) {
-        perTrack->assign(capacity, kUnwritten);
-    }
-    o.limitReached = true;  // both must clear it
-    o.count = driver(o.I.data(), o.Itracks.data(), o.tracklength.data(), o.trackstarts.data(),
-                     o.Ptracks.data(), o.trackstartX.data(), o.trackstartY.data(), c.rows, c.cols,
-                     c.frames, c.maxDistance, &o.limitReached);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -112,18 +81,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const Case c = decodeCase(bytes, encoding);
     // Ptracks alone is 2.4 MB for six frames: fresh buffers for every run would cost more
     // than the tracking.
-    static Outcome expected;
-    static Outcome actual;
-    track(c, reference::tracking, expected);
-    track(c, tracking, actual);
-    requireSame(actual.count == expected.count, "track count");
-    requireSame(actual.limitReached == expected.limitReached, "track-limit flag");
-    requireSame(actual.I == expected.I, "rewritten stack");
-    requireSame(actual.Itracks == expected.Itracks, "Itracks");
-    requireSame(actual.Ptracks == expected.Ptracks, "Ptracks");
-    requireSame(actual.tracklength == expected.tracklength, "tracklength");
-    requireSame(actual.trackstarts == expected.trackstarts, "trackstarts");
-    requireSame(actual.trackstartX == expected.trackstartX, "trackstartX");
-    requireSame(actual.trackstartY == expected.trackstartY, "trackstartY");
+    static TrackerOutcome expected;
+    static TrackerOutcome actual;
+    prepareTrackerOutcome(c.I, c.rows, c.cols, c.frames, expected);
+    callTracker(reference::tracking, c.rows, c.cols, c.frames, c.maxDistance, expected);
+    prepareTrackerOutcome(c.I, c.rows, c.cols, c.frames, actual);
+    callTracker(tracking, c.rows, c.cols, c.frames, c.maxDistance, actual);
+    const char* difference = firstDifference(actual, expected);
+    requireSame(difference == nullptr, difference);
     return 0;
 }

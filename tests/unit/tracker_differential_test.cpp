@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/reference/tracker_outcome.h"
 #include "tests/reference/tracker_reference.h"
 #include "tracker/tracker.h"
 
@@ -20,8 +21,6 @@ namespace {
 
 constexpr int kIntMax = std::numeric_limits<int>::max();
 constexpr int kIntMin = std::numeric_limits<int>::min();
-// What the per-track arrays hold where no track wrote.
-constexpr double kUnwritten = -7.5;
 
 struct Case {
     int rows = 0;
@@ -250,49 +249,19 @@ Case randomCase(uint64_t seed, int largest) {
     return c;
 }
 
-struct Outcome {
-    int count = 0;
-    bool limitReached = false;
-    std::vector<uint8_t> I;
-    std::vector<uint16_t> Itracks;
-    std::vector<uint16_t> Ptracks;
-    std::vector<double> tracklength;
-    std::vector<double> trackstarts;
-    std::vector<double> trackstartX;
-    std::vector<double> trackstartY;
-};
-
 template <class Driver>
-Outcome run(const Case& c, Driver driver) {
-    Outcome o;
-    o.I = c.I;
-    o.Itracks.assign(c.I.size(), 0);
-    o.Ptracks.assign(static_cast<std::size_t>(kPositionRows) * c.frames * 2, 0);
-    // One spare entry beyond the capacity shows a write past the last track.
-    const auto capacity =
-        static_cast<std::size_t>(largestTrackCount(c.I.data(), c.rows, c.cols, c.frames)) + 1;
-    for (auto* perTrack : {&o.tracklength, &o.trackstarts, &o.trackstartX, &o.trackstartY}) {
-        perTrack->assign(capacity, kUnwritten);
-    }
-    o.limitReached = true;  // both must clear it
-    o.count = driver(o.I.data(), o.Itracks.data(), o.tracklength.data(), o.trackstarts.data(),
-                     o.Ptracks.data(), o.trackstartX.data(), o.trackstartY.data(), c.rows, c.cols,
-                     c.frames, c.maxDistance, &o.limitReached);
+TrackerOutcome run(const Case& c, Driver driver) {
+    TrackerOutcome o;
+    prepareTrackerOutcome(c.I, c.rows, c.cols, c.frames, o);
+    callTracker(driver, c.rows, c.cols, c.frames, c.maxDistance, o);
     return o;
 }
 
 void expectAgreement(const Case& c, const std::string& what) {
-    const Outcome expected = run(c, reference::tracking);
-    const Outcome actual = run(c, tracking);
-    ASSERT_EQ(actual.count, expected.count) << what;
-    ASSERT_EQ(actual.limitReached, expected.limitReached) << what;
-    ASSERT_TRUE(actual.I == expected.I) << what << ": the rewritten stack differs";
-    ASSERT_TRUE(actual.Itracks == expected.Itracks) << what << ": Itracks differs";
-    ASSERT_TRUE(actual.Ptracks == expected.Ptracks) << what << ": Ptracks differs";
-    ASSERT_EQ(actual.tracklength, expected.tracklength) << what;
-    ASSERT_EQ(actual.trackstarts, expected.trackstarts) << what;
-    ASSERT_EQ(actual.trackstartX, expected.trackstartX) << what;
-    ASSERT_EQ(actual.trackstartY, expected.trackstartY) << what;
+    const TrackerOutcome expected = run(c, reference::tracking);
+    const TrackerOutcome actual = run(c, tracking);
+    const char* difference = firstDifference(actual, expected);
+    ASSERT_EQ(difference, nullptr) << what << ": " << difference << " differs";
 }
 
 TEST(TrackerDifferential, AgreesWithTheReferenceOnRandomStacks) {
