@@ -26,7 +26,7 @@
 #include "bench/workloads.h"
 #include "matx/view_handle.h"
 #include "seedgrow/seedgrow.h"
-#include "tests/reference/seedgrow_reference.h"
+#include "tests/reference/growers.h"
 
 namespace {
 
@@ -34,20 +34,6 @@ struct GrowerInput {
     GreyImage image;
     double celllevel = 0;
 };
-
-using Grower = void (*)(const matx& grey, matx& labels, double celllevel);
-
-// As the gateway calls them: the scratch first, then one call.
-void growWithModule(const matx& grey, matx& labels, double celllevel) {
-    GrowthScratch scratch = makeGrowthScratch(grey.m * grey.n);
-    spreadingLabels(grey, labels, celllevel, scratch);
-}
-
-void growWithReference(const matx& grey, matx& labels, double celllevel) {
-    std::vector<pixelPos> frontier(static_cast<std::size_t>(grey.m) * grey.n);
-    std::vector<pixelPos> candidates(frontier.size());
-    reference::spreadingLabels(grey, labels, celllevel, frontier.data(), candidates.data());
-}
 
 // The shortest of `repeats` runs of `calls` calls each; `labels` gets the last output.
 Measurement timeGrower(Grower grower, const GrowerInput& input, int repeats, int calls,

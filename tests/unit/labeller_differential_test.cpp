@@ -12,6 +12,7 @@
 #include "labeller/labeller.h"
 #include "matx/view_handle.h"
 #include "tests/reference/labeller_reference.h"
+#include "tests/unit/random_choice.h"
 
 namespace {
 
@@ -25,16 +26,6 @@ struct Case {
     double threshold;
     double maxGrey;
 };
-
-template <class T>
-T pick(std::mt19937_64& rng, std::initializer_list<T> choices) {
-    std::uniform_int_distribution<size_t> which(0, choices.size() - 1);
-    return choices.begin()[which(rng)];
-}
-
-int32_t uniform(std::mt19937_64& rng, int32_t lo, int32_t hi) {
-    return std::uniform_int_distribution<int32_t>(lo, hi)(rng);
-}
 
 // Dark blobs on a brighter background, so that cells start, grow into each other and merge.
 void drawBlobs(std::mt19937_64& rng, Case& c, int32_t top) {

@@ -14,7 +14,8 @@
 
 #include "matx/view_handle.h"
 #include "seedgrow/seedgrow.h"
-#include "tests/reference/seedgrow_reference.h"
+#include "tests/reference/growers.h"
+#include "tests/unit/random_choice.h"
 
 namespace {
 
@@ -27,16 +28,6 @@ struct Case {
     std::vector<double> grey;  // column-major
     double celllevel = 0;
 };
-
-template <class T>
-T pick(std::mt19937_64& rng, std::initializer_list<T> choices) {
-    std::uniform_int_distribution<size_t> which(0, choices.size() - 1);
-    return choices.begin()[which(rng)];
-}
-
-int32_t uniform(std::mt19937_64& rng, int32_t lo, int32_t hi) {
-    return std::uniform_int_distribution<int32_t>(lo, hi)(rng);
-}
 
 double real(std::mt19937_64& rng, double lo, double hi) {
     return std::uniform_real_distribution<double>(lo, hi)(rng);
@@ -257,17 +248,6 @@ std::vector<double> grow(const Case& c, Grower grower) {
     ViewHandle labelView = make_view(labels.data(), c.m, c.n);
     grower(*greyView, *labelView, c.celllevel);
     return labels;
-}
-
-void growWithModule(const matx& grey, matx& labels, double celllevel) {
-    GrowthScratch scratch = makeGrowthScratch(grey.m * grey.n);
-    spreadingLabels(grey, labels, celllevel, scratch);
-}
-
-void growWithReference(const matx& grey, matx& labels, double celllevel) {
-    std::vector<pixelPos> frontier(static_cast<size_t>(grey.m) * grey.n);
-    std::vector<pixelPos> candidates(frontier.size());
-    reference::spreadingLabels(grey, labels, celllevel, frontier.data(), candidates.data());
 }
 
 void expectAgreement(uint64_t seed, int32_t largest) {

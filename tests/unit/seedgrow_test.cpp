@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "seedgrow/seedgrow.h"
-#include "tests/reference/seedgrow_reference.h"
+#include "tests/reference/growers.h"
 #include "tests/unit/test_image.h"
 
 namespace {
@@ -19,20 +19,6 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kStaleLabel = -3.0;
 
 // The tests of results run on the module's grower and on the plain reference alike.
-using Grower = void (*)(const matx& grey, matx& labels, double celllevel);
-
-void growWithModule(const matx& grey, matx& labels, double celllevel) {
-    GrowthScratch scratch = makeGrowthScratch(grey.m * grey.n);
-    spreadingLabels(grey, labels, celllevel, scratch);
-}
-
-// With scratch lists of exactly m*n entries.
-void growWithReference(const matx& grey, matx& labels, double celllevel) {
-    std::vector<pixelPos> frontier(static_cast<size_t>(grey.m) * grey.n);
-    std::vector<pixelPos> candidates(frontier.size());
-    reference::spreadingLabels(grey, labels, celllevel, frontier.data(), candidates.data());
-}
-
 class SpreadingLabels : public ::testing::TestWithParam<Grower> {};
 
 // The label image of `grey`, as rows.
