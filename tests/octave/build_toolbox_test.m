@@ -17,13 +17,17 @@
 %! addpath (outdir);
 
 %!test
-%! % The modules, their help files and the contents file, and nothing else.
+%! % The modules, their help files, the contents file and cellkit_version, and nothing
+%! % else; the version is the one in VERSION.
 %! assert (built, outdir);
 %! listing = dir (outdir);
 %! names = sort ({listing(! [listing.isdir]).name});
 %! ext = mexext ();
-%! assert (names, sort ({'Contents.m', 'ombrisk.m', ['ombrisk.' ext], 'tavenor3.m', ...
-%!                       ['tavenor3.' ext], 'vesquin4.m', ['vesquin4.' ext]}));
+%! assert (names, sort ({'Contents.m', 'cellkit_version.m', 'ombrisk.m', ['ombrisk.' ext], ...
+%!                       'tavenor3.m', ['tavenor3.' ext], 'vesquin4.m', ['vesquin4.' ext]}));
+%! version = strtok (fileread (fullfile (root, 'VERSION')), "\r\n");
+%! assert (which ('cellkit_version'), fullfile (outdir, 'cellkit_version.m'));
+%! assert (cellkit_version (), version);
 
 %!test
 %! % Each call reaches the module just built, and gives the known result.
