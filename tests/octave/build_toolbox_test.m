@@ -55,7 +55,7 @@
 %! for name = {'ombrisk', 'tavenor3', 'vesquin4'}
 %!   module = fullfile (outdir, [name{1} '.' mexext()]);
 %!   [status, output] = system (sprintf ('sh "%s" "%s"', script, module));
-%!   assert (status, 0, output);
+%!   assert (status == 0, '%s', output);
 %! end
 
 %!test
@@ -75,4 +75,4 @@
 %! rmpath (outdir);
 %! confirm_recursive_rmdir (false, 'local');
 %! [ok, message] = rmdir (fileparts (outdir), 's');
-%! assert (ok, true, message);
+%! assert (ok, '%s', message);
