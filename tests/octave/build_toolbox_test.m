@@ -1,18 +1,27 @@
 % End-to-end test of build_toolbox: the toolbox built inside Octave with its own mex
 % command, into a scratch folder, must hold working modules, their help and Contents.m.
+% It builds from the sources the Octave package carries: the tarball the build made
+% (named by the environment variable CELLKIT_PACKAGE), unpacked, whose src/ is a copy of
+% the source folder's layout; what builds there builds in the source folder too.
 % Run with run_test_file.m (the CMake-built toolbox is on the path too: every check
 % makes sure it reaches the freshly built one).
 
 %!shared root, outdir, built
 %! root = canonicalize_file_name (fullfile (fileparts (which ('expect_error_text')), '..', '..'));
-%! outdir = fullfile (tempname (), 'cellkit');
-%! addpath (root);
+%! tarball = getenv ('CELLKIT_PACKAGE');
+%! assert (exist (tarball, 'file') == 2, 'no package at "%s"', tarball);
+%! scratch = tempname ();
+%! untar (tarball, scratch);
+%! version = strtok (fileread (fullfile (root, 'VERSION')), "\r\n");
+%! source = fullfile (scratch, ['cellkit-' version], 'src');
+%! outdir = fullfile (scratch, 'cellkit');
+%! addpath (source);
 %! % The caller's compiler flags must come back unchanged.
 %! setenv ('CXXFLAGS', '-O1');
 %! built = build_toolbox (outdir);
 %! flags_after = getenv ('CXXFLAGS');
 %! unsetenv ('CXXFLAGS');
-%! rmpath (root);
+%! rmpath (source);
 %! assert (flags_after, '-O1');
 %! addpath (outdir);
 
