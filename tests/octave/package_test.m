@@ -30,6 +30,12 @@
 %! % NEWS says what this version brought.
 %! news = fileread (fullfile (installed.dir, 'packinfo', 'NEWS'));
 %! assert (! isempty (strfind (news, ['cellkit ' version ' ('])));
+%! % pkg describe lists the functions by category, from INDEX.
+%! provides = pkg ('describe', 'cellkit'){1}.provides;
+%! assert (cellfun (@(p) p.category, provides, 'UniformOutput', false), ...
+%!         {'Labelling cells', 'Tracking cells', 'The toolbox'});
+%! assert (sort ([cellfun(@(p) p.functions, provides, 'UniformOutput', false){:}]), ...
+%!         {'cellkit_version', 'ombrisk', 'tavenor3', 'vesquin4'});
 
 %!test
 %! % The calls reach the package's modules, which on Linux export mexFunction alone, under
