@@ -7,8 +7,9 @@ function outdir = build_toolbox (outdir)
   %
   %   Run it in GNU Octave or MATLAB from the toolbox's source folder (the one holding
   %   this file). It compiles the three modules ombrisk, tavenor3 and vesquin4 with
-  %   mex, a C++17 compiler being needed, and copies their help files and Contents.m
-  %   beside them. Afterwards:
+  %   mex, a C++17 compiler being needed, and copies their help files beside them,
+  %   with Contents.m and cellkit_version.m, which carry the version number of the
+  %   file VERSION. Afterwards:
   %
   %     addpath (OUTDIR)
   %     help cellkit          % lists the functions (help OUTDIR works too)
@@ -56,7 +57,7 @@ function outdir = build_toolbox (outdir)
     compile_module (root, outdir, name, sources);
     copy_into (fullfile (folder, [name '.m']), outdir);
   end
-  copy_into (fullfile (root, 'contents', 'Contents.m'), outdir);
+  write_versioned_files (root, outdir);
   fprintf ('build_toolbox: the toolbox is in %s\n', outdir);
 end
 
@@ -85,6 +86,30 @@ function compile_module (root, outdir, name, sources)
     end
     mex (options{:}, sources{:});
   end
+end
+
+function write_versioned_files (root, outdir)
+  % Every contents/<name>.m.in becomes <name>.m in OUTDIR, with @CELLKIT_VERSION@ replaced
+  % by the first line of VERSION: the toolbox's one version number.
+  version = strtrim (strtok (fileread (fullfile (root, 'VERSION')), sprintf ('\r\n')));
+  if (isempty (regexp (version, '^\d+\.\d+\.\d+$', 'once')))
+    error ('build_toolbox: VERSION must hold a version such as 1.2.3, not "%s"', version);
+  end
+  listing = dir (fullfile (root, 'contents', '*.m.in'));
+  for k = 1:numel (listing)
+    text = fileread (fullfile (root, 'contents', listing(k).name));
+    write_text (fullfile (outdir, listing(k).name(1:end - 3)), ...
+                strrep (text, '@CELLKIT_VERSION@', version));
+  end
+end
+
+function write_text (file, text)
+  [fid, message] = fopen (file, 'w');
+  if (fid < 0)
+    error ('build_toolbox: cannot write %s: %s', file, message);
+  end
+  closer = onCleanup (@() fclose (fid));
+  fwrite (fid, text, 'char');
 end
 
 function restore_variable (name, value)

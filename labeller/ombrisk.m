@@ -55,3 +55,23 @@
 %     median(areas)            % pixels per nucleus
 %
 %   See also TAVENOR3, VESQUIN4.
+
+%!test
+%! % A flat image: the one 5x5 window clear of the border starts cell 2 at level 1, and
+%! % the cell grows over every flooded pixel. With six rows there is no such window.
+%! assert (ombrisk (ones (7), 30, 5), 2 * ones (7));
+%! assert (ombrisk (ones (6, 9), 30, 5), ones (6, 9));
+
+%!test
+%! % Two dark squares apart on a background of 0, which is never flooded: one cell each.
+%! A = zeros (12, 20);
+%! A(2:8, 2:8) = 1;
+%! A(4:10, 12:18) = 2;
+%! B = ombrisk (A, 30, 5);
+%! assert (B(A == 1), 2 * ones (49, 1));
+%! second = unique (B(A == 2));
+%! assert (isscalar (second) && second > 2);
+%! assert (unique (B(B > 1))', [2, second]);
+%! assert (B(11:12, :), zeros (2, 20));
+
+%!error <Image input must be a double real matrix> ombrisk (uint8 (ones (8)), 30, 5)

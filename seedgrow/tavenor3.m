@@ -61,3 +61,15 @@
 %     ncells = max(B(:))       % one cell per seed: 25
 %
 %   See also OMBRISK, VESQUIN4.
+
+%!test
+%! % The tiny example: the two seeds share the image, the border where they met.
+%! assert (tavenor3 ([0 255 0 0 255; 0 0 0 0 0], 254), [1 1 1 2 2; 1 1 1 2 2]);
+
+%!test
+%! % NaN pixels are never labelled: a column of them walls the two seeds apart.
+%! A = [255 1 NaN 1 1 255
+%!        1 1 NaN 2 1 1];
+%! assert (tavenor3 (A, 254), [1 1 0 2 2 2; 1 1 0 2 2 2]);
+
+%!error <Image input must be a double real matrix> tavenor3 (single ([0 255]), 254)

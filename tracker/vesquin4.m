@@ -79,3 +79,25 @@
 %     positions = squeeze(Ptracks(whole(1), :, :))  % column, row per frame
 %
 %   See also OMBRISK, TAVENOR3.
+
+%!test
+%! % The tiny example: one marker per frame, each within reach of the one before.
+%! I = zeros (40, 40, 3, 'uint8');
+%! I(20, 20, 1) = 255;  I(21, 22, 2) = 255;  I(22, 23, 3) = 255;
+%! [Itracks, Ptracks, tracklength, trackstarts, X, Y] = vesquin4 (I, 5);
+%! assert ([tracklength, trackstarts, X, Y], [2 1 20 20]);
+%! assert (squeeze (Ptracks(1, 1:3, :)), uint16 ([20 20; 22 21; 23 22]));
+%! assert (Itracks(I > 0), uint16 ([1; 1; 1]));
+%! assert (I(I > 0), uint8 ([254; 254; 254]));
+
+%!test
+%! % The third marker is out of reach: the track ends in frame 2, whose marker did not
+%! % link on (255), and the unreached last marker starts nothing.
+%! I = zeros (40, 40, 3, 'uint8');
+%! I(20, 20, 1) = 255;  I(21, 22, 2) = 255;  I(30, 30, 3) = 255;
+%! [Itracks, Ptracks, tracklength, trackstarts] = vesquin4 (I, 5);
+%! assert ([tracklength, trackstarts], [1 1]);
+%! assert (Itracks(I > 0), uint16 ([1; 1; 0]));
+%! assert (I(I > 0), uint8 ([254; 255; 255]));
+
+%!error <Image with cell markers must be a uint8 matrix> vesquin4 (ones (8), 5)

@@ -1,29 +1,42 @@
 % End-to-end test of build_toolbox: the toolbox built inside Octave with its own mex
 % command, into a scratch folder, must hold working modules, their help and Contents.m.
+% It builds from the sources the Octave package carries: the tarball the build made
+% (named by the environment variable CELLKIT_PACKAGE), unpacked, whose src/ is a copy of
+% the source folder's layout; what builds there builds in the source folder too.
 % Run with run_test_file.m (the CMake-built toolbox is on the path too: every check
 % makes sure it reaches the freshly built one).
 
 %!shared root, outdir, built
 %! root = canonicalize_file_name (fullfile (fileparts (which ('expect_error_text')), '..', '..'));
-%! outdir = fullfile (tempname (), 'cellkit');
-%! addpath (root);
+%! tarball = getenv ('CELLKIT_PACKAGE');
+%! assert (exist (tarball, 'file') == 2, 'no package at "%s"', tarball);
+%! scratch = tempname ();
+%! untar (tarball, scratch);
+%! version = strtok (fileread (fullfile (root, 'VERSION')), "\r\n");
+%! source = fullfile (scratch, ['cellkit-' version], 'src');
+%! outdir = fullfile (scratch, 'cellkit');
+%! addpath (source);
 %! % The caller's compiler flags must come back unchanged.
 %! setenv ('CXXFLAGS', '-O1');
 %! built = build_toolbox (outdir);
 %! flags_after = getenv ('CXXFLAGS');
 %! unsetenv ('CXXFLAGS');
-%! rmpath (root);
+%! rmpath (source);
 %! assert (flags_after, '-O1');
 %! addpath (outdir);
 
 %!test
-%! % The modules, their help files and the contents file, and nothing else.
+%! % The modules, their help files, the contents file and cellkit_version, and nothing
+%! % else; the version is the one in VERSION.
 %! assert (built, outdir);
 %! listing = dir (outdir);
 %! names = sort ({listing(! [listing.isdir]).name});
 %! ext = mexext ();
-%! assert (names, sort ({'Contents.m', 'ombrisk.m', ['ombrisk.' ext], 'tavenor3.m', ...
-%!                       ['tavenor3.' ext], 'vesquin4.m', ['vesquin4.' ext]}));
+%! assert (names, sort ({'Contents.m', 'cellkit_version.m', 'ombrisk.m', ['ombrisk.' ext], ...
+%!                       'tavenor3.m', ['tavenor3.' ext], 'vesquin4.m', ['vesquin4.' ext]}));
+%! version = strtok (fileread (fullfile (root, 'VERSION')), "\r\n");
+%! assert (which ('cellkit_version'), fullfile (outdir, 'cellkit_version.m'));
+%! assert (cellkit_version (), version);
 
 %!test
 %! % Each call reaches the module just built, and gives the known result.
@@ -51,7 +64,7 @@
 %! for name = {'ombrisk', 'tavenor3', 'vesquin4'}
 %!   module = fullfile (outdir, [name{1} '.' mexext()]);
 %!   [status, output] = system (sprintf ('sh "%s" "%s"', script, module));
-%!   assert (status, 0, output);
+%!   assert (status == 0, '%s', output);
 %! end
 
 %!test
@@ -71,4 +84,4 @@
 %! rmpath (outdir);
 %! confirm_recursive_rmdir (false, 'local');
 %! [ok, message] = rmdir (fileparts (outdir), 's');
-%! assert (ok, true, message);
+%! assert (ok, '%s', message);

@@ -11,7 +11,7 @@
 %! % Each file is a PNG colour picture of the given rows and columns.
 %! assert (numel (files), size (sizes, 1));
 %! for k = 1:numel (files)
-%!   assert (exist (files{k}, 'file'), 2, files{k});
+%!   assert (exist (files{k}, 'file') == 2, '%s is missing', files{k});
 %!   info = imfinfo (files{k});
 %!   assert (info.Format, 'PNG');
 %!   picture = imread (files{k});
@@ -58,4 +58,4 @@
 %! % Last: the scratch folder goes.
 %! confirm_recursive_rmdir (false, 'local');
 %! [ok, message] = rmdir (outdir, 's');
-%! assert (ok, true, message);
+%! assert (ok, '%s', message);

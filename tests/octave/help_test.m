@@ -1,24 +1,7 @@
 % The toolbox's help, as a user meets it: help on the toolbox folder lists the three
 % functions, and every example in a function's help runs as written, from the source
-% folder (whose data/ holds the images the examples read). Run with run_test_file.m.
-
-%!function examples = example_code (name)
-%! % The help's examples, one string of code each. An Example heading starts one; code
-%! % lines are indented by five or more blanks (prose by three); See also ends them.
-%! lines = strsplit (help (name), "\n");
-%! examples = {};
-%! inside = false;
-%! for k = 1:numel (lines)
-%!   if (regexp (lines{k}, '^\s{1,4}Example', 'once'))
-%!     inside = true;
-%!     examples{end + 1} = '';
-%!   elseif (regexp (lines{k}, '^\s{1,4}See also', 'once'))
-%!     inside = false;
-%!   elseif (inside && regexp (lines{k}, '^\s{5,}\S', 'once'))
-%!     examples{end} = [examples{end}, lines{k}, "\n"];
-%!   end
-%! end
-%!endfunction
+% folder (whose data/ holds the images the examples read); the help files' own tests pass,
+% and the version shown is the one in VERSION. Run with run_test_file.m.
 
 %!shared root, folder
 %! root = canonicalize_file_name (fullfile (fileparts (which ('expect_error_text')), '..', '..'));
@@ -40,7 +23,7 @@
 %!test
 %! % The labeller's example runs as written, on the bundled image, with the result it
 %! % states.
-%! examples = example_code ('ombrisk');
+%! examples = help_examples ('ombrisk');
 %! assert (numel (examples), 1);
 %! back = pwd ();
 %! restore = onCleanup (@() cd (back));
@@ -50,7 +33,7 @@
 
 %!test
 %! % The grower's examples: the tiny image, then whole cells on the bundled images.
-%! examples = example_code ('tavenor3');
+%! examples = help_examples ('tavenor3');
 %! assert (numel (examples), 2);
 %! back = pwd ();
 %! restore = onCleanup (@() cd (back));
@@ -65,7 +48,7 @@
 
 %!test
 %! % The tracker's examples: the tiny stack, then nuclei in the bundled time-lapse.
-%! examples = example_code ('vesquin4');
+%! examples = help_examples ('vesquin4');
 %! assert (numel (examples), 2);
 %! back = pwd ();
 %! restore = onCleanup (@() cd (back));
@@ -78,3 +61,20 @@
 %! assert (ntracks > 10);
 %! assert (size (positions), [30 2]);
 %! assert (all (positions(:) > 0));
+
+%!test
+%! % Each help file carries tests of its own (test ombrisk, as in the installed package);
+%! % they pass against the modules beside it.
+%! for name = {'ombrisk', 'tavenor3', 'vesquin4'}
+%!   assert (file_in_loadpath ([name{1} '.m']), fullfile (folder, [name{1} '.m']));
+%!   [passed, total] = test (name{1}, 'quiet');
+%!   assert (total >= 3 && passed == total, '%s: %d of %d tests passed', name{1}, passed, total);
+%! end
+
+%!test
+%! % The version of VERSION, and no other, in cellkit_version and Contents.m.
+%! version = strtok (fileread (fullfile (root, 'VERSION')), "\r\n");
+%! assert (cellkit_version (), version);
+%! assert (fileparts (which ('cellkit_version')), folder);
+%! contents = strsplit (fileread (fullfile (folder, 'Contents.m')), "\n");
+%! assert (contents{2}, ['% Version ' version]);
