@@ -87,9 +87,11 @@ endfunction()
 
 # A MATLAB module against the stand-in, linked as MATLAB's mex links one: on Linux with every
 # object of the LINK_WHOLE archives, libmx, libmex and libmat, and mexFunction alone exported
-# under the version MEX; on Windows with only what the gateway calls (unused functions are
-# dropped section by section), libmx and libmex, and the C++ and GCC runtimes linked in
-# statically (cmake/MinGW-w64.cmake), so the module needs nothing a user's machine lacks.
+# under the version MEX; on Windows with only the archive members the gateway calls (matx
+# keeps the views a gateway needs in a file of their own) and unused sections dropped, libmx
+# and libmex, and the C++ and GCC runtimes linked in statically (cmake/MinGW-w64.cmake), so
+# the module needs nothing a user's machine lacks. (The linker cannot drop a single unused
+# function of a member it takes: the function's unwind table entry keeps it.)
 function(_cellkit_add_standin_mex name sources link link_whole)
     set(target ${name}_matlab)
     add_library(${target} MODULE ${sources})

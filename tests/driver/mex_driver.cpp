@@ -832,7 +832,9 @@ mexstandin_function loadModule(const char* path) {
         std::printf("cannot load %s: error %lu\n", path, GetLastError());
         return nullptr;
     }
-    return reinterpret_cast<mexstandin_function>(GetProcAddress(library, "mexFunction"));
+    // Through the generic function pointer type, which GCC takes as a deliberate cast.
+    const auto entry = reinterpret_cast<void (*)()>(GetProcAddress(library, "mexFunction"));
+    return reinterpret_cast<mexstandin_function>(entry);
 #else
     void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
