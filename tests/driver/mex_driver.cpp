@@ -92,6 +92,22 @@ size_t elementCount(const mxArray* array) {
     return mxGetM(array) * mxGetN(array);
 }
 
+// A value converted to an integer class as MATLAB converts it: rounded, saturated, NaN to 0.
+template <class T>
+T saturated(double v) {
+    if (std::isnan(v)) {
+        return 0;
+    }
+    const double rounded = std::round(v);
+    if (rounded <= static_cast<double>(std::numeric_limits<T>::min())) {
+        return std::numeric_limits<T>::min();
+    }
+    if (rounded >= static_cast<double>(std::numeric_limits<T>::max())) {
+        return std::numeric_limits<T>::max();
+    }
+    return static_cast<T>(rounded);
+}
+
 // An array of any class holding `values` (column-major), each converted to the class.
 Array make(mxClassID classid, std::vector<size_t> dims, const std::vector<double>& values,
            mxComplexity complexity = mxREAL) {
@@ -104,15 +120,15 @@ Array make(mxClassID classid, std::vector<size_t> dims, const std::vector<double
             case mxDOUBLE_CLASS: static_cast<double*>(data)[k] = v; break;
             case mxSINGLE_CLASS: static_cast<float*>(data)[k] = static_cast<float>(v); break;
             case mxLOGICAL_CLASS: static_cast<bool*>(data)[k] = v != 0; break;
-            case mxCHAR_CLASS: static_cast<uint16_t*>(data)[k] = static_cast<uint16_t>(v); break;
-            case mxINT8_CLASS: static_cast<int8_t*>(data)[k] = static_cast<int8_t>(v); break;
-            case mxUINT8_CLASS: static_cast<uint8_t*>(data)[k] = static_cast<uint8_t>(v); break;
-            case mxINT16_CLASS: static_cast<int16_t*>(data)[k] = static_cast<int16_t>(v); break;
-            case mxUINT16_CLASS: static_cast<uint16_t*>(data)[k] = static_cast<uint16_t>(v); break;
-            case mxINT32_CLASS: static_cast<int32_t*>(data)[k] = static_cast<int32_t>(v); break;
-            case mxUINT32_CLASS: static_cast<uint32_t*>(data)[k] = static_cast<uint32_t>(v); break;
-            case mxINT64_CLASS: static_cast<int64_t*>(data)[k] = static_cast<int64_t>(v); break;
-            case mxUINT64_CLASS: static_cast<uint64_t*>(data)[k] = static_cast<uint64_t>(v); break;
+            case mxCHAR_CLASS: static_cast<uint16_t*>(data)[k] = saturated<uint16_t>(v); break;
+            case mxINT8_CLASS: static_cast<int8_t*>(data)[k] = saturated<int8_t>(v); break;
+            case mxUINT8_CLASS: static_cast<uint8_t*>(data)[k] = saturated<uint8_t>(v); break;
+            case mxINT16_CLASS: static_cast<int16_t*>(data)[k] = saturated<int16_t>(v); break;
+            case mxUINT16_CLASS: static_cast<uint16_t*>(data)[k] = saturated<uint16_t>(v); break;
+            case mxINT32_CLASS: static_cast<int32_t*>(data)[k] = saturated<int32_t>(v); break;
+            case mxUINT32_CLASS: static_cast<uint32_t*>(data)[k] = saturated<uint32_t>(v); break;
+            case mxINT64_CLASS: static_cast<int64_t*>(data)[k] = saturated<int64_t>(v); break;
+            case mxUINT64_CLASS: static_cast<uint64_t*>(data)[k] = saturated<uint64_t>(v); break;
             default: break;
         }
     }
