@@ -132,23 +132,6 @@ bool mxIsSparse(const mxArray* pa) {
     return pa->sparse;
 }
 
-bool mxIsNumeric(const mxArray* pa) {
-    return isNumericClass(pa->classid);
-}
-
-bool mxIsLogical(const mxArray* pa) {
-    return pa->classid == mxLOGICAL_CLASS;
-}
-
-bool mxIsChar(const mxArray* pa) {
-    return pa->classid == mxCHAR_CLASS;
-}
-
-bool mxIsEmpty(const mxArray* pa) {
-    size_t count = 0;
-    return countElements(pa->dims, count) && count == 0;
-}
-
 mxClassID mxGetClassID(const mxArray* pa) {
     return pa->classid;
 }
