@@ -132,6 +132,18 @@ bool mxIsSparse(const mxArray* pa) {
     return pa->sparse;
 }
 
+bool mxIsNumeric(const mxArray* pa) {
+    return isNumericClass(pa->classid);
+}
+
+bool mxIsLogical(const mxArray* pa) {
+    return pa->classid == mxLOGICAL_CLASS;
+}
+
+bool mxIsChar(const mxArray* pa) {
+    return pa->classid == mxCHAR_CLASS;
+}
+
 mxClassID mxGetClassID(const mxArray* pa) {
     return pa->classid;
 }

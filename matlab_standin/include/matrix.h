@@ -84,6 +84,9 @@ LIBMX_API bool mxIsDouble(const mxArray* pa);
 LIBMX_API bool mxIsUint8(const mxArray* pa);
 LIBMX_API bool mxIsComplex(const mxArray* pa);
 LIBMX_API bool mxIsSparse(const mxArray* pa);
+LIBMX_API bool mxIsNumeric(const mxArray* pa);
+LIBMX_API bool mxIsLogical(const mxArray* pa);
+LIBMX_API bool mxIsChar(const mxArray* pa);
 LIBMX_API mxClassID mxGetClassID(const mxArray* pa);
 
 LIBMX_API size_t mxGetM(const mxArray* pa);
