@@ -24,8 +24,11 @@ function outdir = build_toolbox (outdir)
   %   mkoctfile reads from the environment.
   %   MATLAB: mex -R2017b -compatibleArrayDims (the 32-bit-dimension API the gateways
   %   are written for), with -std=c++17 added to CXXFLAGS (COMPFLAGS with /std:c++17
-  %   for Microsoft Visual C++). THE MATLAB PATH IS UNTESTED: no MATLAB installation
-  %   was available when it was written.
+  %   for Microsoft Visual C++); with MinGW-w64 on Windows, LDFLAGS that link its C++,
+  %   GCC and threads runtimes statically, so that the module needs none of MinGW's
+  %   DLLs. The MATLAB path has not been run in MATLAB: no MATLAB installation was
+  %   available. What it builds on Windows with
+  %   MinGW-w64 is built and run by the toolbox's tests, against a stand-in for MATLAB.
   %
   %   See also MEX.
   root = fileparts (mfilename ('fullpath'));
@@ -75,14 +78,23 @@ function compile_module (root, outdir, name, sources)
     setenv ('CXXFLAGS', [strtrim(mkoctfile('-p', 'CXXFLAGS')) ' -std=c++17']);
     mex (options{:}, '-o', fullfile (outdir, [name '.' mexext()]), sources{:});
   else
-    % MATLAB (untested). Its mex links its own export map on Linux, which keeps
-    % mexFunction (and the API version marker MATLAB looks for) and hides the rest.
+    % MATLAB (never run in MATLAB here). Its mex links its own export map on Linux,
+    % which keeps mexFunction (and the API version marker MATLAB looks for) and hides
+    % the rest.
     options = {'-R2017b', '-compatibleArrayDims', include, '-outdir', outdir, ...
                '-output', name};
     if (ispc () && uses_visual_cpp ())
       options{end + 1} = 'COMPFLAGS=$COMPFLAGS /std:c++17';
     else
       options{end + 1} = 'CXXFLAGS=$CXXFLAGS -std=c++17';
+      if (ispc ())
+        % MinGW-w64: its C++, GCC and threads runtimes go into the module, since the
+        % machines that load it need not have MinGW's DLLs. Only these: MATLAB's own
+        % libraries are still found as mex names them.
+        options{end + 1} = ['LDFLAGS=$LDFLAGS -static-libgcc -static-libstdc++ ' ...
+                            '-Wl,-Bstatic,--whole-archive -lwinpthread ' ...
+                            '-Wl,--no-whole-archive,-Bdynamic'];
+      end
     end
     mex (options{:}, sources{:});
   end

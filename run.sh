@@ -2,19 +2,22 @@
 # Sets up a Debian machine for the toolbox, builds it, and runs one job:
 #   ./run.sh demo   run the three examples on real microscopy images in GNU Octave;
 #                   pictures go to out/
-#   ./run.sh test   the whole test suite (unit tests, Octave end-to-end tests, checks), then
-#                   the same built with AddressSanitizer and UndefinedBehaviorSanitizer, then
-#                   a bounded run of each fuzz target
+#   ./run.sh test   the whole test suite (unit tests, Octave end-to-end tests, the MATLAB
+#                   modules against the stand-in host, checks), then the same built with
+#                   AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows x64
+#                   cross build with its tests under Wine, then a bounded run of each fuzz
+#                   target
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 build="$here/build"
 sanitize_build="$here/build-sanitize"
 fuzz_build="$here/build-fuzz"
+windows_build="$here/build-windows"
 job=${1:-}
 
-packages=(g++ make cmake libgtest-dev octave liboctave-dev octave-parallel
-          clang libclang-rt-14-dev)
+packages=(g++ make cmake libgtest-dev googletest octave liboctave-dev octave-parallel
+          clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine wine64)
 
 install_missing_packages() {
     local missing=()
@@ -31,8 +34,9 @@ install_missing_packages() {
         apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# Without MATLAB, its modules are built against the stand-in host (matlab_standin/).
 build_toolbox() {
-    cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release
+    cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCELLKIT_MATLAB_STANDIN=ON
     cmake --build "$build" --parallel "$(nproc)"
 }
 
@@ -40,8 +44,17 @@ build_toolbox() {
 # their runtimes preloaded (cmake/Sanitizers.cmake).
 build_sanitized() {
     cmake -S "$here" -B "$sanitize_build" -DCMAKE_BUILD_TYPE=Debug -DCELLKIT_SANITIZE=ON \
-        -DCELLKIT_BENCH=OFF
+        -DCELLKIT_BENCH=OFF -DCELLKIT_MATLAB_STANDIN=ON
     cmake --build "$sanitize_build" --parallel "$(nproc)"
+}
+
+# The Windows x64 modules, the stand-in's DLLs, the unit tests and the module driver, cross-built
+# with MinGW-w64 (cmake/MinGW-w64.cmake); their tests run under Wine.
+build_windows() {
+    cmake -S "$here" -B "$windows_build" --toolchain "$here/cmake/MinGW-w64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DCELLKIT_MATLAB_STANDIN=ON -DCELLKIT_OCTAVE=OFF \
+        -DCELLKIT_BENCH=OFF
+    cmake --build "$windows_build" --parallel "$(nproc)"
 }
 
 # The fuzz targets, with Clang's libFuzzer (cmake/Fuzzing.cmake).
@@ -71,6 +84,8 @@ test)
     run_tests "$build"
     build_sanitized
     run_tests "$sanitize_build"
+    build_windows
+    run_tests "$windows_build"
     build_fuzz_targets
     run_tests "$fuzz_build"
     ;;

@@ -30,13 +30,32 @@ if(CELLKIT_OCTAVE)
     endif()
 endif()
 
-# --- MATLAB (untested here: no installation on the build machines) ----------------------
+# --- MATLAB ------------------------------------------------------------------------------
+# A real installation, found through FindMatlab, is used when there is one (untested here:
+# no MATLAB on the build machines). Otherwise, with CELLKIT_MATLAB_STANDIN, the modules are
+# built against the stand-in of matlab_standin/: its headers play MATLAB's, and its libmx,
+# libmex and libmat are named as MATLAB's, so the modules come out as they would with MATLAB.
 set(CELLKIT_HAVE_MATLAB OFF)
+set(CELLKIT_MATLAB_IS_STANDIN OFF)
 if(CELLKIT_MATLAB)
-    find_package(Matlab QUIET COMPONENTS MX_LIBRARY MAT_LIBRARY)
+    if(NOT CMAKE_CROSSCOMPILING)
+        find_package(Matlab QUIET COMPONENTS MX_LIBRARY MAT_LIBRARY)
+    endif()
     if(Matlab_FOUND)
         set(CELLKIT_HAVE_MATLAB ON)
         message(STATUS "MATLAB found at ${Matlab_ROOT_DIR}: building .${Matlab_MEX_EXTENSION} modules")
+    elseif(CELLKIT_MATLAB_STANDIN)
+        set(CELLKIT_HAVE_MATLAB ON)
+        set(CELLKIT_MATLAB_IS_STANDIN ON)
+        if(WIN32)
+            set(CELLKIT_MEX_EXTENSION mexw64)
+        else()
+            set(CELLKIT_MEX_EXTENSION mexa64)
+        endif()
+        # Where the stand-in's libraries and the programs that load modules through it go.
+        set(CELLKIT_STANDIN_DIR "${CMAKE_BINARY_DIR}/matlab_standin")
+        message(STATUS "No MATLAB: building .${CELLKIT_MEX_EXTENSION} modules against the "
+                       "stand-in in matlab_standin/")
     endif()
 endif()
 
@@ -66,6 +85,40 @@ function(_cellkit_link_whole target)
     endforeach()
 endfunction()
 
+# A MATLAB module against the stand-in, linked as MATLAB's mex links one: on Linux with every
+# object of the LINK_WHOLE archives, libmx, libmex and libmat, and mexFunction alone exported
+# under the version MEX; on Windows with only the archive members the gateway calls (matx
+# keeps the views a gateway needs in a file of their own) and unused sections dropped, libmx
+# and libmex, and the C++ and GCC runtimes linked in statically (cmake/MinGW-w64.cmake), so
+# the module needs nothing a user's machine lacks. (The linker cannot drop a single unused
+# function of a member it takes: the function's unwind table entry keeps it.)
+function(_cellkit_add_standin_mex name sources link link_whole)
+    set(target ${name}_matlab)
+    add_library(${target} MODULE ${sources})
+    target_compile_definitions(${target} PRIVATE MATLAB_MEX_FILE MATLAB_DEFAULT_RELEASE=R2017b)
+    target_link_libraries(${target} PRIVATE ${link})
+    if(WIN32)
+        target_link_libraries(${target} PRIVATE ${link_whole})
+        target_link_options(${target} PRIVATE "LINKER:--gc-sections")
+    else()
+        _cellkit_link_whole(${target} ${link_whole})
+    endif()
+    # The host layer comes last: whole archives above may call its console.
+    target_link_libraries(${target} PRIVATE mexhost_matlab standin_mx standin_mex)
+    if(NOT WIN32)
+        # Needed though nothing in it is called, so the linker must not drop it.
+        target_link_options(${target} PRIVATE "LINKER:--no-as-needed")
+        target_link_libraries(${target} PRIVATE standin_mat)
+        _cellkit_restrict_exports(${target})
+    endif()
+    set_target_properties(${target} PROPERTIES
+        PREFIX "" OUTPUT_NAME ${name} SUFFIX ".${CELLKIT_MEX_EXTENSION}"
+        LIBRARY_OUTPUT_DIRECTORY "${CELLKIT_TOOLBOX_DIR}"
+        RUNTIME_OUTPUT_DIRECTORY "${CELLKIT_TOOLBOX_DIR}"
+        # A real module carries no search path of its own: the host has its libraries loaded.
+        SKIP_BUILD_RPATH ON)
+endfunction()
+
 function(cellkit_add_mex name)
     cmake_parse_arguments(ARG "" "HELP" "SOURCES;LINK;LINK_WHOLE" ${ARGN})
 
@@ -84,7 +137,9 @@ function(cellkit_add_mex name)
         _cellkit_restrict_exports(${target})
     endif()
 
-    if(CELLKIT_HAVE_MATLAB)
+    if(CELLKIT_HAVE_MATLAB AND CELLKIT_MATLAB_IS_STANDIN)
+        _cellkit_add_standin_mex(${name} "${ARG_SOURCES}" "${ARG_LINK}" "${ARG_LINK_WHOLE}")
+    elseif(CELLKIT_HAVE_MATLAB)
         set(target ${name}_matlab)
         # R2017b: the separate-complex API; MX_COMPAT_32 selects the 32-bit-dimension
         # entry points (mxCreateDoubleMatrix_700 and friends), as mex -compatibleArrayDims.

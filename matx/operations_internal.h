@@ -1,8 +1,9 @@
 #pragma once
 
-// What the operation files of matx share; not part of the library's public header.
+// What the files of matx share; not part of the library's public header.
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "matx/matx.h"
@@ -30,4 +31,25 @@ inline void copy_bits(double* to, const double* from) {
     uint64_t bits;
     std::memcpy(&bits, from, sizeof bits);
     std::memcpy(to, &bits, sizeof bits);
+}
+
+// malloc(0) may give a null pointer; for an empty array that is not a failure.
+inline void* allocate_elements(std::size_t count, std::size_t size) {
+    return count == 0 ? std::malloc(1) : std::malloc(count * size);
+}
+
+// The column pointers of a view over `data`, in an array of their own (nullptr when it cannot
+// be allocated). Column j starts j*rows doubles into the block; the offset is advanced by
+// pointer steps, one column at a time, so no integer product can overflow on the way.
+inline double** column_pointers(double* data, int32_t rows, int32_t cols) {
+    auto** columns = static_cast<double**>(
+        allocate_elements(static_cast<std::size_t>(cols), sizeof(double*)));
+    if (columns != nullptr) {
+        double* column = data;
+        for (int32_t j = 0; j < cols; ++j) {
+            columns[j] = column;
+            column += rows;
+        }
+    }
+    return columns;
 }

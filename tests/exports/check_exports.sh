@@ -1,8 +1,10 @@
 #!/bin/sh
-# A module must export mexFunction alone, under the symbol version MEX.
-#   check_exports.sh <module file>
+# A module must export mexFunction alone, under the symbol version MEX, and need the
+# libraries named after it.
+#   check_exports.sh <module file> [needed library...]
 set -eu
 module=$1
+shift
 # Defined symbols, leaving out the marker symbol that names a version node (absolute, named
 # like the node itself).
 defined=$(readelf --dyn-syms --wide "$module" |
@@ -18,4 +20,12 @@ readelf --version-info --wide "$module" | grep -q 'Name: MEX' || {
     echo "$module defines no symbol version MEX" >&2
     exit 1
 }
-echo "$module exports mexFunction@@MEX only"
+needed=$(readelf --dynamic --wide "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+for library in "$@"; do
+    echo "$needed" | grep -qx "$library" || {
+        echo "$module does not need $library; it needs:" >&2
+        echo "$needed" >&2
+        exit 1
+    }
+done
+echo "$module exports mexFunction@@MEX only${*:+, needs $*}"

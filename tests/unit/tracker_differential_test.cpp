@@ -250,16 +250,19 @@ Case randomCase(uint64_t seed, int largest) {
 }
 
 template <class Driver>
-TrackerOutcome run(const Case& c, Driver driver) {
-    TrackerOutcome o;
+void run(const Case& c, Driver driver, TrackerOutcome& o) {
     prepareTrackerOutcome(c.I, c.rows, c.cols, c.frames, o);
     callTracker(driver, c.rows, c.cols, c.frames, c.maxDistance, o);
-    return o;
 }
 
 void expectAgreement(const Case& c, const std::string& what) {
-    const TrackerOutcome expected = run(c, reference::tracking);
-    const TrackerOutcome actual = run(c, tracking);
+    // Kept from case to case, so that their buffers (Ptracks alone takes 400 kB a frame) are
+    // refilled rather than allocated again: on some C runtimes, Wine's among them, every
+    // large allocation is a fresh mapping of zeroed pages.
+    static TrackerOutcome expected;
+    static TrackerOutcome actual;
+    run(c, reference::tracking, expected);
+    run(c, tracking, actual);
     const char* difference = firstDifference(actual, expected);
     ASSERT_EQ(difference, nullptr) << what << ": " << difference << " differs";
 }
