@@ -27,8 +27,8 @@ function outdir = build_toolbox (outdir)
   %   for Microsoft Visual C++); with MinGW-w64 on Windows, LDFLAGS that link its C++,
   %   GCC and threads runtimes statically, so that the module needs none of MinGW's
   %   DLLs. The MATLAB path has not been run in MATLAB: no MATLAB installation was
-  %   available. What it builds on Windows with
-  %   MinGW-w64 is built and run by the toolbox's tests, against a stand-in for MATLAB.
+  %   available. What it builds on Windows with MinGW-w64 is built and run by the
+  %   toolbox's tests, against a stand-in for MATLAB.
   %
   %   See also MEX.
   root = fileparts (mfilename ('fullpath'));
