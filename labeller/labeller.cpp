@@ -151,13 +151,6 @@ void queueGrowth(Flood& f, int32_t p) {
     }
 }
 
-void queueFloodedNeighbours(Flood& f, int32_t p) {
-    queueGrowth(f, p + 1);
-    queueGrowth(f, p - 1);
-    queueGrowth(f, p - f.stride);
-    queueGrowth(f, p + f.stride);
-}
-
 bool touchesCell(const Flood& f, int32_t p) {
     return isCell(f, p + 1) || isCell(f, p - 1) || isCell(f, p - f.stride) ||
            isCell(f, p + f.stride);
@@ -181,26 +174,23 @@ void queueMerge(Flood& f, int32_t position) {
     }
 }
 
-// Whether position p has a pair of two different cells, which the merge pass must examine.
-// Pairs of one cell, or with a pixel outside every cell, can merge nothing, and only a
-// change of one of their pixels can alter that (a merge joins labels, never parts them).
-bool hasPairOfCells(Flood& f, int32_t p) {
-    if (!(f.flags[p] & kMergePosition) || !isCell(f, p)) {
-        return false;
-    }
-    const int32_t a = labelAt(f, p);
-    return (isCell(f, p + 1) && labelAt(f, p + 1) != a) ||
-           (isCell(f, p + f.stride) && labelAt(f, p + f.stride) != a);
+bool isMergePosition(const Flood& f, int32_t p) {
+    return (f.flags[p] & kMergePosition) != 0;
 }
 
-// A pixel that changes label changes the pairs examined at itself (with its right and lower
-// neighbours), at its left neighbour and at its upper neighbour.
-void queueMergesAround(Flood& f, int32_t p) {
-    for (const int32_t position : {p, p - 1, p - f.stride}) {
-        if (hasPairOfCells(f, position)) {
-            queueMerge(f, position);
+// What pixel p joining cell `label` means for its neighbour q: a flooded q is queued for the
+// next growth pass; the result is whether q lies in another cell, so that the pair of p and q
+// may merge.
+bool meetNeighbour(Flood& f, int32_t q, int32_t label) {
+    const uint8_t flags = f.flags[q];
+    if (flags & kIsFlooded) {
+        if (!(flags & kInGrowthQueue)) {
+            f.flags[q] = flags | kInGrowthQueue;
+            f.growthQueue.push_back(q);
         }
+        return false;
     }
+    return (flags & kIsCell) && labelAt(f, q) != label;
 }
 
 // The windows holding pixel p are the ones centred within two rows and two columns of it;
@@ -280,8 +270,26 @@ void joinCell(Flood& f, int32_t p, int32_t label) {
     f.flags[p] = static_cast<uint8_t>((f.flags[p] & ~kIsFlooded) | kIsCell);
     f.cellLabel[p] = label;
     ++f.carriers[label];
-    queueMergesAround(f, p);
-    queueFloodedNeighbours(f, p);
+    // The neighbours in the order next column, previous column, previous row, next row. Of the
+    // pairs the merge pass examines, p's joining changes the two examined at p (with its next
+    // column and next row), the one examined at its previous column and the one at its
+    // previous row. A position is queued where one of these now holds two different cells: a
+    // pair of one cell, or with a pixel outside every cell, can merge nothing, and only a
+    // change of one of its pixels can alter that (a merge joins labels, never parts them). The
+    // other pair of those two neighbours has not changed: if it holds two cells, its position
+    // was queued when it came to hold them, and the pair has merged since or failed and is
+    // watched.
+    const bool pairWithNextColumn = meetNeighbour(f, p + 1, label);
+    if (meetNeighbour(f, p - 1, label) && isMergePosition(f, p - 1)) {
+        queueMerge(f, p - 1);
+    }
+    if (meetNeighbour(f, p - f.stride, label) && isMergePosition(f, p - f.stride)) {
+        queueMerge(f, p - f.stride);
+    }
+    const bool pairWithNextRow = meetNeighbour(f, p + f.stride, label);
+    if ((pairWithNextColumn || pairWithNextRow) && isMergePosition(f, p)) {
+        queueMerge(f, p);
+    }
 }
 
 void flood(Flood& f, int32_t p) {
@@ -418,8 +426,18 @@ void mergeCells(Flood& f, bool forceMerge) {
 }
 
 // The level at which a grey value floods: the first of 1, 2, 3, ... not below it.
+// Values from 2^52 on are whole numbers; below, truncation to an integer is exact and cheaper
+// than std::ceil.
 double floodingLevel(double grey) {
-    return grey <= 1.0 ? 1.0 : std::ceil(grey);
+    constexpr double kFirstWholeOnly = 4503599627370496.0;  // 2^52
+    if (grey <= 1.0) {
+        return 1.0;
+    }
+    if (grey >= kFirstWholeOnly) {
+        return grey;
+    }
+    const auto whole = static_cast<double>(static_cast<int64_t>(grey));
+    return whole < grey ? whole + 1.0 : whole;
 }
 
 // The pixels that flood at some level up to lastLevel, grouped by that level in increasing
@@ -451,12 +469,15 @@ void forEachFloodingPixel(const Flood& f, const matx& grey, double lastLevel, Vi
     }
 }
 
+// A value floods at some level up to lastLevel when it lies above 0 and not above the last
+// whole level.
 size_t countFloodingPixels(const matx& grey, double lastLevel) {
+    const double top = std::floor(lastLevel);
     size_t count = 0;
     for (int32_t c = 0; c < grey.n; ++c) {
         for (int32_t r = 0; r < grey.m; ++r) {
             const double g = grey.col[c][r];
-            count += g > 0 && floodingLevel(g) <= lastLevel ? 1 : 0;
+            count += g > 0 && g <= top ? 1 : 0;
         }
     }
     return count;
@@ -513,6 +534,41 @@ FloodOrder pixelsByFloodingLevel(const Flood& f, const matx& grey, double lastLe
     return order;
 }
 
+// A level's pixels lie scattered over the image, and each one's flood touches five rows of
+// window counts and three rows of flags that are seldom in the caches; the growth pass that
+// follows reads the labels of its neighbours. Asking for them a few pixels ahead lets those
+// reads overlap. The pixels asked for may belong to the next level: its flood then finds them
+// ready after this level's growth and merges.
+constexpr size_t kPrefetchAhead = 8;
+
+void prefetchFloodOf(const Flood& f, int32_t p) {
+#if defined(__GNUC__)
+    const uint8_t* count = f.floodedInWindow.data() + firstWindowAround(f, p);
+    for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
+        __builtin_prefetch(count, 1);
+    }
+    __builtin_prefetch(f.flags.data() + p - f.stride, 1);
+    __builtin_prefetch(f.flags.data() + p, 1);
+    __builtin_prefetch(f.flags.data() + p + f.stride, 1);
+    __builtin_prefetch(f.cellLabel.get() + p - f.stride, 1);
+    __builtin_prefetch(f.cellLabel.get() + p, 1);
+    __builtin_prefetch(f.cellLabel.get() + p + f.stride, 1);
+#else
+    (void)f;
+    (void)p;
+#endif
+}
+
+void floodGroup(Flood& f, const FloodOrder& order, size_t group) {
+    const size_t end = order.starts[group + 1];
+    for (size_t k = order.starts[group]; k < end; ++k) {
+        if (k + kPrefetchAhead < order.pixels.size()) {
+            prefetchFloodOf(f, order.pixels[k + kPrefetchAhead]);
+        }
+        flood(f, order.pixels[k]);
+    }
+}
+
 void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit) {
     f.m = grey.m;
     f.n = grey.n;
@@ -561,9 +617,7 @@ void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double ma
     double level = 1.0;
     while (level <= lastLevel) {
         if (nextGroup < order.levels.size() && order.levels[nextGroup] == level) {
-            for (size_t k = order.starts[nextGroup]; k < order.starts[nextGroup + 1]; ++k) {
-                flood(f, order.pixels[k]);
-            }
+            floodGroup(f, order, nextGroup);
             ++nextGroup;
         }
         for (int pass = 0; pass < kGrowthPassesPerLevel && !f.growthQueue.empty(); ++pass) {
