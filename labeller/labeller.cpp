@@ -454,7 +454,11 @@ struct FloodOrder {
 constexpr double kCountingSortLevels = 1024;
 
 // Calls visit(level, padded index) for every pixel that floods at some level up to lastLevel,
-// rows outer and columns inner, so that each level's pixels come in row-major order.
+// rows outer and columns inner, so that each level's pixels come in row-major order: then
+// pixels flooded one after the other tend to share rows of window counts. (The order of a
+// level's pixels changes no result: a flood only marks pixels, raises counts and queues
+// pixels, and the windows to search and the claims of a growth pass do not depend on the
+// order of the queues.)
 template <class Visit>
 void forEachFloodingPixel(const Flood& f, const matx& grey, double lastLevel, Visit visit) {
     for (int32_t r = 0; r < grey.m; ++r) {
@@ -484,14 +488,19 @@ size_t countFloodingPixels(const matx& grey, double lastLevel) {
 }
 
 // A counting sort straight from the image, in two passes over it: one to count the pixels of
-// each level, one to place them.
+// each level (in memory order, the cheapest), one to place them.
 void sortByCounting(const Flood& f, const matx& grey, double lastLevel, FloodOrder& order) {
     const auto levelCount = static_cast<size_t>(lastLevel) + 1;
     // Pixel counts fit in 32 bits (images have fewer than 2^31 pixels).
     std::vector<uint32_t> first(levelCount + 1, 0);
-    forEachFloodingPixel(f, grey, lastLevel, [&](double level, int32_t) {
-        ++first[static_cast<size_t>(level) + 1];
-    });
+    for (int32_t c = 0; c < grey.n; ++c) {
+        for (int32_t r = 0; r < grey.m; ++r) {
+            const double g = grey.col[c][r];
+            if (g > 0 && floodingLevel(g) <= lastLevel) {
+                ++first[static_cast<size_t>(floodingLevel(g)) + 1];
+            }
+        }
+    }
     for (size_t level = 1; level <= levelCount; ++level) {
         if (first[level] > 0) {
             order.levels.push_back(static_cast<double>(level - 1));
@@ -541,30 +550,24 @@ FloodOrder pixelsByFloodingLevel(const Flood& f, const matx& grey, double lastLe
 // ready after this level's growth and merges.
 constexpr size_t kPrefetchAhead = 8;
 
-void prefetchFloodOf(const Flood& f, int32_t p) {
-#if defined(__GNUC__)
-    const uint8_t* count = f.floodedInWindow.data() + firstWindowAround(f, p);
-    for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
-        __builtin_prefetch(count, 1);
-    }
-    __builtin_prefetch(f.flags.data() + p - f.stride, 1);
-    __builtin_prefetch(f.flags.data() + p, 1);
-    __builtin_prefetch(f.flags.data() + p + f.stride, 1);
-    __builtin_prefetch(f.cellLabel.get() + p - f.stride, 1);
-    __builtin_prefetch(f.cellLabel.get() + p, 1);
-    __builtin_prefetch(f.cellLabel.get() + p + f.stride, 1);
-#else
-    (void)f;
-    (void)p;
-#endif
-}
-
+// The prefetches stand in the loop itself: a function holding nothing else looks free of
+// effects to the optimiser, which then drops its calls.
 void floodGroup(Flood& f, const FloodOrder& order, size_t group) {
     const size_t end = order.starts[group + 1];
     for (size_t k = order.starts[group]; k < end; ++k) {
+#if defined(__GNUC__)
         if (k + kPrefetchAhead < order.pixels.size()) {
-            prefetchFloodOf(f, order.pixels[k + kPrefetchAhead]);
+            const int32_t ahead = order.pixels[k + kPrefetchAhead];
+            const uint8_t* count = f.floodedInWindow.data() + firstWindowAround(f, ahead);
+            for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
+                __builtin_prefetch(count);
+            }
+            for (const int32_t q : {ahead - f.stride, ahead, ahead + f.stride}) {
+                __builtin_prefetch(f.flags.data() + q);
+                __builtin_prefetch(f.cellLabel.get() + q);
+            }
         }
+#endif
         flood(f, order.pixels[k]);
     }
 }
