@@ -231,22 +231,33 @@ bool mayHoldByte(uint64_t word, uint8_t value) {
     return ((x - kEachByte) & ~x & (kEachByte * 0x80)) != 0;
 }
 
+// The windows of the 5x5 block from `first` that have just reached the seed count.
+void noteWindowsReachingSeedCount(Flood& f, int32_t first) {
+    for (int32_t dr = 0; dr < kWindowSide; ++dr) {
+        const int32_t rowStart = first + dr * f.stride;
+        for (int32_t dc = 0; dc < kWindowSide; ++dc) {
+            if (f.floodedInWindow[rowStart + dc] == kMinFloodedInWindow &&
+                (f.flags[rowStart + dc] & kWindowCentre)) {
+                f.windowsReachingSeedCount.push_back(rowStart + dc);
+            }
+        }
+    }
+}
+
 // Pixel p has just flooded: every window holding it gains a flooded pixel, and the window
 // centres that reach the seed count on the way are noted for this level's search.
 void countFloodedGain(Flood& f, int32_t p) {
     const uint64_t ones = oneInEachWindowByte();
-    int32_t rowStart = firstWindowAround(f, p);
-    for (int32_t dr = 0; dr < kWindowSide; ++dr, rowStart += f.stride) {
-        uint8_t* count = f.floodedInWindow.data() + rowStart;
+    const int32_t first = firstWindowAround(f, p);
+    uint8_t* count = f.floodedInWindow.data() + first;
+    bool mayReach = false;
+    for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
         const uint64_t counts = loadWord(count) + ones;
         storeWord(count, counts);
-        if (mayHoldByte(counts, kMinFloodedInWindow)) {
-            for (int32_t dc = 0; dc < kWindowSide; ++dc) {
-                if (count[dc] == kMinFloodedInWindow && (f.flags[rowStart + dc] & kWindowCentre)) {
-                    f.windowsReachingSeedCount.push_back(rowStart + dc);
-                }
-            }
-        }
+        mayReach |= mayHoldByte(counts, kMinFloodedInWindow);
+    }
+    if (mayReach) {
+        noteWindowsReachingSeedCount(f, first);
     }
 }
 
