@@ -9,6 +9,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 // The labeller visits only what can change.
 //
 // A level of the flood does four things, and each is done here in time proportional to the
@@ -36,6 +40,12 @@
 // is queued then) or because one of its two labels is merged away (the position is watched
 // under both labels and revived then). Under forced merging every examined pair merges, and
 // forcing only ever stops, never starts, so no failed pair dates from a forced pass.
+//
+// What is left costs mostly memory traffic: a level's pixels lie scattered over the image.
+// So the per-pixel state is kept small (a byte of flags and a byte of window count, the
+// 4-byte label read only for cell pixels), the flood asks for what it will touch a few
+// pixels ahead, and the working space stays near 6 bytes a pixel plus the 4-byte flooding
+// order and the queues.
 
 namespace {
 
@@ -72,13 +82,17 @@ struct Flood {
     int32_t* cellSize = nullptr;
     int32_t lastLabel = kFlooded;
 
-    std::vector<uint8_t> flags;
+    uint8_t* flags = nullptr;
     // The cell label as written, read only where kIsCell is set (the rest is never
     // initialised); a label merged away since resolves through `parent`.
-    std::unique_ptr<int32_t[]> cellLabel;
+    int32_t* cellLabel = nullptr;
     // Per window centre: how many of its 25 pixels are kFlooded. A row of five counts is
     // read and written as one word, so the array runs on past the last window (kWordSlack).
-    std::vector<uint8_t> floodedInWindow;
+    uint8_t* floodedInWindow = nullptr;
+    // The blocks under the three arrays above.
+    std::unique_ptr<uint8_t[]> flagsBlock;
+    std::unique_ptr<uint8_t[]> cellLabelBlock;
+    std::unique_ptr<uint8_t[]> countBlock;
     std::vector<int32_t> windowsReachingSeedCount;
 
     // Per label: the label it was merged into (itself while it lives), the pixels carrying
@@ -249,7 +263,7 @@ void noteWindowsReachingSeedCount(Flood& f, int32_t first) {
 void countFloodedGain(Flood& f, int32_t p) {
     const uint64_t ones = oneInEachWindowByte();
     const int32_t first = firstWindowAround(f, p);
-    uint8_t* count = f.floodedInWindow.data() + first;
+    uint8_t* count = f.floodedInWindow + first;
     bool mayReach = false;
     for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
         const uint64_t counts = loadWord(count) + ones;
@@ -265,7 +279,7 @@ void countFloodedGain(Flood& f, int32_t p) {
 // it, so no count falls below 0.
 void countFloodedLoss(Flood& f, int32_t p) {
     const uint64_t ones = oneInEachWindowByte();
-    uint8_t* count = f.floodedInWindow.data() + firstWindowAround(f, p);
+    uint8_t* count = f.floodedInWindow + firstWindowAround(f, p);
     for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
         storeWord(count, loadWord(count) - ones);
     }
@@ -569,18 +583,41 @@ void floodGroup(Flood& f, const FloodOrder& order, size_t group) {
 #if defined(__GNUC__)
         if (k + kPrefetchAhead < order.pixels.size()) {
             const int32_t ahead = order.pixels[k + kPrefetchAhead];
-            const uint8_t* count = f.floodedInWindow.data() + firstWindowAround(f, ahead);
+            const uint8_t* count = f.floodedInWindow + firstWindowAround(f, ahead);
             for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
                 __builtin_prefetch(count);
             }
             for (const int32_t q : {ahead - f.stride, ahead, ahead + f.stride}) {
-                __builtin_prefetch(f.flags.data() + q);
-                __builtin_prefetch(f.cellLabel.get() + q);
+                __builtin_prefetch(f.flags + q);
+                __builtin_prefetch(f.cellLabel + q);
             }
         }
 #endif
         flood(f, order.pixels[k]);
     }
+}
+
+// The per-pixel arrays are reached all over the image at every level. Large ones start on a
+// 2 MiB boundary and, on Linux, ask for transparent huge pages: with 4 KiB pages nearly every
+// such access of a large image would also miss the address translation caches, and each
+// page would cost a fault of its own when first touched.
+constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kSmallestHugeArray = 4 * kHugePage;
+
+uint8_t* allocatePixelArray(std::unique_ptr<uint8_t[]>& block, size_t bytes) {
+    if (bytes < kSmallestHugeArray) {
+        block.reset(new uint8_t[bytes]);
+        return block.get();
+    }
+    block.reset(new uint8_t[bytes + kHugePage]);
+    const auto address = reinterpret_cast<uintptr_t>(block.get());
+    const uintptr_t aligned = (address + kHugePage - 1) & ~(kHugePage - 1);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    // Advice only: where it is refused, the array works all the same. The tail short of a
+    // whole huge page is left out, so that the advice never reaches past the block.
+    madvise(reinterpret_cast<void*>(aligned), bytes & ~(kHugePage - 1), MADV_HUGEPAGE);
+#endif
+    return reinterpret_cast<uint8_t*>(aligned);
 }
 
 void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit) {
@@ -590,10 +627,12 @@ void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit
     f.cellSize = cellSize;
     f.cellSizeLimit = cellSizeLimit;
     const size_t padded = static_cast<size_t>(f.m + 2 * kMargin) * static_cast<size_t>(f.stride);
-    f.flags.assign(padded, 0);
-    f.cellLabel.reset(new int32_t[padded]);
+    f.flags = allocatePixelArray(f.flagsBlock, padded);
+    std::memset(f.flags, 0, padded);
+    f.cellLabel = reinterpret_cast<int32_t*>(
+        allocatePixelArray(f.cellLabelBlock, padded * sizeof(int32_t)));
     for (int32_t r = 1; r <= f.m - 2 && f.n >= 3; ++r) {
-        uint8_t* row = f.flags.data() + (r + kMargin) * f.stride + kMargin;
+        uint8_t* row = f.flags + (r + kMargin) * f.stride + kMargin;
         std::fill(row + 1, row + f.n - 1, kMergePosition);
         if (r >= kFirstWindowCentre && r <= f.m - 1 - kFirstWindowCentre) {
             for (int32_t c = kFirstWindowCentre; c <= f.n - 1 - kFirstWindowCentre; ++c) {
@@ -601,7 +640,8 @@ void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit
             }
         }
     }
-    f.floodedInWindow.assign(padded + kWordSlack, 0);
+    f.floodedInWindow = allocatePixelArray(f.countBlock, padded + kWordSlack);
+    std::memset(f.floodedInWindow, 0, padded + kWordSlack);
     // Labels 0 and 1 are not cells; they take places so that labels index directly.
     f.parent = {kNotFlooded, kFlooded};
     f.carriers = {0, 0};
