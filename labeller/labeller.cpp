@@ -45,7 +45,7 @@
 // So the per-pixel state is kept small (a byte of flags and a byte of window count, the
 // 4-byte label read only for cell pixels), the flood asks for what it will touch a few
 // pixels ahead, and the working space stays near 6 bytes a pixel plus the 4-byte flooding
-// order and the queues.
+// order, the queues and the merge watches: 17 to 23 bytes a pixel in all on cell images.
 
 namespace {
 

@@ -43,11 +43,11 @@
 %   The input is not modified. The run time grows with the number of pixels
 %   and hardly with the grey range: levels at which nothing floods, grows or
 %   merges cost nothing, so a 16-bit image takes about as long as the same
-%   image in 8 bits (about 1 s for 2048 x 2048 pixels on a 2-core machine),
-%   and needs no rescaling for speed. Rescale only when fewer levels suit the
-%   cells better: cells grow up to ten pixels per level. The call needs about
-%   18 bytes of working memory per pixel beside the input and B. Images of up
-%   to 2^31-1 pixels.
+%   image in 8 bits (under a second for 2048 x 2048 pixels), and needs no
+%   rescaling for speed. Rescale only when fewer levels suit the cells better:
+%   cells grow up to ten pixels per level. The call needs about 20 bytes of
+%   working memory per pixel beside the input and B. Images of up to 2^31-1
+%   pixels.
 %
 %   Example (in the toolbox's source folder, whose data/ holds the images)
 %     A = imread(fullfile('data', 'nuclei_human_cells.png'));  % uint8, bright nuclei
