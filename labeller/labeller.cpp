@@ -2,10 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <queue>
 #include <utility>
 #include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 // The labeller visits only what can change.
 //
@@ -34,6 +40,12 @@
 // is queued then) or because one of its two labels is merged away (the position is watched
 // under both labels and revived then). Under forced merging every examined pair merges, and
 // forcing only ever stops, never starts, so no failed pair dates from a forced pass.
+//
+// What is left costs mostly memory traffic: a level's pixels lie scattered over the image.
+// So the per-pixel state is kept small (a byte of flags and a byte of window count, the
+// 4-byte label read only for cell pixels), the flood asks for what it will touch a few
+// pixels ahead, and the working space stays near 6 bytes a pixel plus the 4-byte flooding
+// order, the queues and the merge watches: 17 to 23 bytes a pixel in all on cell images.
 
 namespace {
 
@@ -50,10 +62,17 @@ constexpr int32_t kNoWatch = -1;
 // the order in which window centres and merge positions are visited.
 constexpr int32_t kMargin = kWindowHalfWidth;
 
-// What a pixel's place allows, computed once: whether it is a window centre (rows and
-// columns 3 .. size-4) and whether pairs are examined from it (rows and columns 1 .. size-2).
-constexpr uint8_t kWindowCentre = 1;
-constexpr uint8_t kMergePosition = 2;
+// Per pixel, one byte of flags: its state (kNotFlooded when neither state flag is set), what
+// its place allows, computed once (whether it is a window centre, rows and columns
+// 3 .. size-4, and whether pairs are examined from it, rows and columns 1 .. size-2), and
+// which queues hold it. Most tests of a neighbour need its state alone, and a byte per pixel
+// keeps far more of the image in the caches than its label would.
+constexpr uint8_t kIsFlooded = 1;
+constexpr uint8_t kIsCell = 2;
+constexpr uint8_t kWindowCentre = 4;
+constexpr uint8_t kMergePosition = 8;
+constexpr uint8_t kInGrowthQueue = 16;
+constexpr uint8_t kInMergeQueue = 32;
 
 struct Flood {
     int32_t m = 0;
@@ -63,12 +82,17 @@ struct Flood {
     int32_t* cellSize = nullptr;
     int32_t lastLabel = kFlooded;
 
-    // kNotFlooded, kFlooded or a cell label as written; a label merged away since resolves
-    // through `parent`.
-    std::vector<int32_t> pixel;
-    std::vector<uint8_t> place;
-    // Per window centre: how many of its 25 pixels are kFlooded.
-    std::vector<uint8_t> floodedInWindow;
+    uint8_t* flags = nullptr;
+    // The cell label as written, read only where kIsCell is set (the rest is never
+    // initialised); a label merged away since resolves through `parent`.
+    int32_t* cellLabel = nullptr;
+    // Per window centre: how many of its 25 pixels are kFlooded. A row of five counts is
+    // read and written as one word, so the array runs on past the last window (kWordSlack).
+    uint8_t* floodedInWindow = nullptr;
+    // The blocks under the three arrays above.
+    std::unique_ptr<uint8_t[]> flagsBlock;
+    std::unique_ptr<uint8_t[]> cellLabelBlock;
+    std::unique_ptr<uint8_t[]> countBlock;
     std::vector<int32_t> windowsReachingSeedCount;
 
     // Per label: the label it was merged into (itself while it lives), the pixels carrying
@@ -80,13 +104,11 @@ struct Flood {
 
     // Flooded pixels beside a cell, to be claimed by the next growth pass.
     std::vector<int32_t> growthQueue;
-    std::vector<uint8_t> inGrowthQueue;
     std::vector<int32_t> frontier;
     std::vector<std::pair<int32_t, int32_t>> claims;  // pixel, label
 
     // Positions with a pair of different cells, to be examined by the next merge pass.
     std::vector<int32_t> mergeQueue;
-    std::vector<uint8_t> inMergeQueue;
     std::vector<int32_t> mergeBatch;
 };
 
@@ -101,13 +123,27 @@ int32_t currentLabel(Flood& f, int32_t label) {
     return label;
 }
 
-int32_t labelAt(Flood& f, int32_t p) {
-    const int32_t value = f.pixel[p];
-    return value < kFirstCellLabel ? value : currentLabel(f, value);
+bool isCell(const Flood& f, int32_t p) {
+    return (f.flags[p] & kIsCell) != 0;
 }
 
-bool isCell(const Flood& f, int32_t p) {
-    return f.pixel[p] >= kFirstCellLabel;
+bool isFlooded(const Flood& f, int32_t p) {
+    return (f.flags[p] & kIsFlooded) != 0;
+}
+
+// kNotFlooded, kFlooded or the pixel's cell label. A pixel whose label was merged away is
+// given the surviving label, so that the next reading need not follow the merges again.
+int32_t labelAt(Flood& f, int32_t p) {
+    if (!isCell(f, p)) {
+        return isFlooded(f, p) ? kFlooded : kNotFlooded;
+    }
+    const int32_t value = f.cellLabel[p];
+    if (f.parent[value] == value) {
+        return value;
+    }
+    const int32_t label = currentLabel(f, value);
+    f.cellLabel[p] = label;
+    return label;
 }
 
 bool isSmall(const Flood& f, int32_t label) {
@@ -123,17 +159,10 @@ int32_t issueLabel(Flood& f) {
 }
 
 void queueGrowth(Flood& f, int32_t p) {
-    if (f.pixel[p] == kFlooded && !f.inGrowthQueue[p]) {
-        f.inGrowthQueue[p] = 1;
+    if ((f.flags[p] & (kIsFlooded | kInGrowthQueue)) == kIsFlooded) {
+        f.flags[p] |= kInGrowthQueue;
         f.growthQueue.push_back(p);
     }
-}
-
-void queueFloodedNeighbours(Flood& f, int32_t p) {
-    queueGrowth(f, p + 1);
-    queueGrowth(f, p - 1);
-    queueGrowth(f, p - f.stride);
-    queueGrowth(f, p + f.stride);
 }
 
 bool touchesCell(const Flood& f, int32_t p) {
@@ -153,32 +182,29 @@ int32_t firstNeighbouringCell(Flood& f, int32_t p) {
 }
 
 void queueMerge(Flood& f, int32_t position) {
-    if (!f.inMergeQueue[position]) {
-        f.inMergeQueue[position] = 1;
+    if (!(f.flags[position] & kInMergeQueue)) {
+        f.flags[position] |= kInMergeQueue;
         f.mergeQueue.push_back(position);
     }
 }
 
-// Whether position p has a pair of two different cells, which the merge pass must examine.
-// Pairs of one cell, or with a pixel outside every cell, can merge nothing, and only a
-// change of one of their pixels can alter that (a merge joins labels, never parts them).
-bool hasPairOfCells(Flood& f, int32_t p) {
-    if (!(f.place[p] & kMergePosition) || !isCell(f, p)) {
-        return false;
-    }
-    const int32_t a = labelAt(f, p);
-    return (isCell(f, p + 1) && labelAt(f, p + 1) != a) ||
-           (isCell(f, p + f.stride) && labelAt(f, p + f.stride) != a);
+bool isMergePosition(const Flood& f, int32_t p) {
+    return (f.flags[p] & kMergePosition) != 0;
 }
 
-// A pixel that changes label changes the pairs examined at itself (with its right and lower
-// neighbours), at its left neighbour and at its upper neighbour.
-void queueMergesAround(Flood& f, int32_t p) {
-    for (const int32_t position : {p, p - 1, p - f.stride}) {
-        if (hasPairOfCells(f, position)) {
-            queueMerge(f, position);
+// What pixel p joining cell `label` means for its neighbour q: a flooded q is queued for the
+// next growth pass; the result is whether q lies in another cell, so that the pair of p and q
+// may merge.
+bool meetNeighbour(Flood& f, int32_t q, int32_t label) {
+    const uint8_t flags = f.flags[q];
+    if (flags & kIsFlooded) {
+        if (!(flags & kInGrowthQueue)) {
+            f.flags[q] = flags | kInGrowthQueue;
+            f.growthQueue.push_back(q);
         }
+        return false;
     }
+    return (flags & kIsCell) && labelAt(f, q) != label;
 }
 
 // The windows holding pixel p are the ones centred within two rows and two columns of it;
@@ -188,53 +214,115 @@ int32_t firstWindowAround(const Flood& f, int32_t p) {
     return p - kWindowHalfWidth * f.stride - kWindowHalfWidth;
 }
 
-// Pixel p has just flooded: every window holding it gains a flooded pixel, and the window
-// centres that reach the seed count on the way are noted for this level's search.
-void countFloodedGain(Flood& f, int32_t p) {
-    const int32_t first = firstWindowAround(f, p);
-    uint8_t* count = f.floodedInWindow.data() + first;
-    const uint8_t* place = f.place.data() + first;
-    for (int32_t dr = 0; dr <= 2 * kWindowHalfWidth; ++dr) {
-        for (int32_t dc = 0; dc <= 2 * kWindowHalfWidth; ++dc) {
-            if (++count[dc] == kMinFloodedInWindow && (place[dc] & kWindowCentre)) {
-                f.windowsReachingSeedCount.push_back(first + dr * f.stride + dc);
+// The five counts of one row of windows are updated as one word: a count never passes 25, so
+// adding or taking one in each of five bytes never carries into the next byte. The word's
+// other three bytes are written back as they were read.
+constexpr int32_t kWindowSide = 2 * kWindowHalfWidth + 1;
+constexpr size_t kWordSlack = sizeof(uint64_t);
+constexpr uint64_t kEachByte = 0x0101010101010101;
+
+uint64_t loadWord(const uint8_t* at) {
+    uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+void storeWord(uint8_t* at, uint64_t word) {
+    std::memcpy(at, &word, sizeof word);
+}
+
+// One in each of the first kWindowSide bytes in memory, whatever the byte order.
+uint64_t oneInEachWindowByte() {
+    const uint8_t bytes[sizeof(uint64_t)] = {1, 1, 1, 1, 1, 0, 0, 0};
+    static_assert(kWindowSide == 5, "one byte per window of a row");
+    return loadWord(bytes);
+}
+
+// Whether some byte of the word equals `value`; it may say yes for a byte just above one that
+// does, never no wrongly, so a yes is checked byte by byte.
+bool mayHoldByte(uint64_t word, uint8_t value) {
+    const uint64_t x = word ^ (kEachByte * value);
+    return ((x - kEachByte) & ~x & (kEachByte * 0x80)) != 0;
+}
+
+// The windows of the 5x5 block from `first` that have just reached the seed count.
+void noteWindowsReachingSeedCount(Flood& f, int32_t first) {
+    for (int32_t dr = 0; dr < kWindowSide; ++dr) {
+        const int32_t rowStart = first + dr * f.stride;
+        for (int32_t dc = 0; dc < kWindowSide; ++dc) {
+            if (f.floodedInWindow[rowStart + dc] == kMinFloodedInWindow &&
+                (f.flags[rowStart + dc] & kWindowCentre)) {
+                f.windowsReachingSeedCount.push_back(rowStart + dc);
             }
         }
-        count += f.stride;
-        place += f.stride;
     }
 }
 
-// Pixel p has left the flooded state (grown into or stamped).
+// Pixel p has just flooded: every window holding it gains a flooded pixel, and the window
+// centres that reach the seed count on the way are noted for this level's search.
+void countFloodedGain(Flood& f, int32_t p) {
+    const uint64_t ones = oneInEachWindowByte();
+    const int32_t first = firstWindowAround(f, p);
+    uint8_t* count = f.floodedInWindow + first;
+    bool mayReach = false;
+    for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
+        const uint64_t counts = loadWord(count) + ones;
+        storeWord(count, counts);
+        mayReach |= mayHoldByte(counts, kMinFloodedInWindow);
+    }
+    if (mayReach) {
+        noteWindowsReachingSeedCount(f, first);
+    }
+}
+
+// Pixel p has left the flooded state (grown into or stamped). Every window holding it counts
+// it, so no count falls below 0.
 void countFloodedLoss(Flood& f, int32_t p) {
-    uint8_t* count = f.floodedInWindow.data() + firstWindowAround(f, p);
-    for (int32_t dr = 0; dr <= 2 * kWindowHalfWidth; ++dr, count += f.stride) {
-        for (int32_t dc = 0; dc <= 2 * kWindowHalfWidth; ++dc) {
-            --count[dc];
-        }
+    const uint64_t ones = oneInEachWindowByte();
+    uint8_t* count = f.floodedInWindow + firstWindowAround(f, p);
+    for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
+        storeWord(count, loadWord(count) - ones);
     }
 }
 
 // Pixel p becomes part of cell `label`, by growth or by a stamp.
 void joinCell(Flood& f, int32_t p, int32_t label) {
-    const int32_t old = f.pixel[p];
-    if (old == kFlooded) {
+    if (isFlooded(f, p)) {
         countFloodedLoss(f, p);
-    } else if (old >= kFirstCellLabel) {
-        --f.carriers[currentLabel(f, old)];
+    } else if (isCell(f, p)) {
+        --f.carriers[currentLabel(f, f.cellLabel[p])];
     }
-    f.pixel[p] = label;
+    f.flags[p] = static_cast<uint8_t>((f.flags[p] & ~kIsFlooded) | kIsCell);
+    f.cellLabel[p] = label;
     ++f.carriers[label];
-    queueMergesAround(f, p);
-    queueFloodedNeighbours(f, p);
+    // The neighbours in the order next column, previous column, previous row, next row. Of the
+    // pairs the merge pass examines, p's joining changes the two examined at p (with its next
+    // column and next row), the one examined at its previous column and the one at its
+    // previous row. A position is queued where one of these now holds two different cells: a
+    // pair of one cell, or with a pixel outside every cell, can merge nothing, and only a
+    // change of one of its pixels can alter that (a merge joins labels, never parts them). The
+    // other pair of those two neighbours has not changed: if it holds two cells, its position
+    // was queued when it came to hold them, and the pair has merged since or failed and is
+    // watched.
+    const bool pairWithNextColumn = meetNeighbour(f, p + 1, label);
+    if (meetNeighbour(f, p - 1, label) && isMergePosition(f, p - 1)) {
+        queueMerge(f, p - 1);
+    }
+    if (meetNeighbour(f, p - f.stride, label) && isMergePosition(f, p - f.stride)) {
+        queueMerge(f, p - f.stride);
+    }
+    const bool pairWithNextRow = meetNeighbour(f, p + f.stride, label);
+    if ((pairWithNextColumn || pairWithNextRow) && isMergePosition(f, p)) {
+        queueMerge(f, p);
+    }
 }
 
 void flood(Flood& f, int32_t p) {
     // A pixel stamped into a cell before its level has come stays in the cell.
-    if (f.pixel[p] != kNotFlooded) {
+    if (f.flags[p] & (kIsFlooded | kIsCell)) {
         return;
     }
-    f.pixel[p] = kFlooded;
+    f.flags[p] |= kIsFlooded;
     countFloodedGain(f, p);
     if (touchesCell(f, p)) {
         queueGrowth(f, p);
@@ -248,9 +336,9 @@ void growingCells(Flood& f) {
     f.frontier.swap(f.growthQueue);
     f.claims.clear();
     for (const int32_t p : f.frontier) {
-        f.inGrowthQueue[p] = 0;
+        f.flags[p] &= ~kInGrowthQueue;
         // A stamp may have taken a queued pixel since it was queued.
-        if (f.pixel[p] == kFlooded) {
+        if (isFlooded(f, p)) {
             f.claims.emplace_back(p, firstNeighbouringCell(f, p));
         }
     }
@@ -262,8 +350,8 @@ void growingCells(Flood& f) {
 
 void stampWindow(Flood& f, int32_t centre, int32_t label) {
     const int32_t first = firstWindowAround(f, centre);
-    for (int32_t dr = 0; dr <= 2 * kWindowHalfWidth; ++dr) {
-        for (int32_t dc = 0; dc <= 2 * kWindowHalfWidth; ++dc) {
+    for (int32_t dr = 0; dr < kWindowSide; ++dr) {
+        for (int32_t dc = 0; dc < kWindowSide; ++dc) {
             joinCell(f, first + dr * f.stride + dc, label);
         }
     }
@@ -341,7 +429,7 @@ void mergeCells(Flood& f, bool forceMerge) {
     batch.clear();
     batch.swap(f.mergeQueue);
     for (const int32_t p : batch) {
-        f.inMergeQueue[p] = 0;
+        f.flags[p] &= ~kInMergeQueue;
     }
     std::sort(batch.begin(), batch.end());
     PositionHeap ahead;
@@ -363,8 +451,18 @@ void mergeCells(Flood& f, bool forceMerge) {
 }
 
 // The level at which a grey value floods: the first of 1, 2, 3, ... not below it.
+// Values from 2^52 on are whole numbers; below, truncation to an integer is exact and cheaper
+// than std::ceil.
 double floodingLevel(double grey) {
-    return grey <= 1.0 ? 1.0 : std::ceil(grey);
+    constexpr double kFirstWholeOnly = 4503599627370496.0;  // 2^52
+    if (grey <= 1.0) {
+        return 1.0;
+    }
+    if (grey >= kFirstWholeOnly) {
+        return grey;
+    }
+    const auto whole = static_cast<double>(static_cast<int64_t>(grey));
+    return whole < grey ? whole + 1.0 : whole;
 }
 
 // The pixels that flood at some level up to lastLevel, grouped by that level in increasing
@@ -380,49 +478,146 @@ struct FloodOrder {
 // stays in proportion to the image. Beyond that, by comparison.
 constexpr double kCountingSortLevels = 1024;
 
-FloodOrder pixelsByFloodingLevel(const Flood& f, const matx& grey, double lastLevel) {
-    std::vector<std::pair<double, int32_t>> flooding;
+// Calls visit(level, padded index) for every pixel that floods at some level up to lastLevel,
+// rows outer and columns inner, so that each level's pixels come in row-major order: then
+// pixels flooded one after the other tend to share rows of window counts. (The order of a
+// level's pixels changes no result: a flood only marks pixels, raises counts and queues
+// pixels, and the windows to search and the claims of a growth pass do not depend on the
+// order of the queues.)
+template <class Visit>
+void forEachFloodingPixel(const Flood& f, const matx& grey, double lastLevel, Visit visit) {
     for (int32_t r = 0; r < grey.m; ++r) {
-        for (int32_t c = 0; c < grey.n; ++c) {
+        int32_t p = (r + kMargin) * f.stride + kMargin;
+        for (int32_t c = 0; c < grey.n; ++c, ++p) {
             const double g = grey.col[c][r];
             // NaN fails the test and never floods.
             if (g > 0 && floodingLevel(g) <= lastLevel) {
-                flooding.emplace_back(floodingLevel(g), (r + kMargin) * f.stride + c + kMargin);
+                visit(floodingLevel(g), p);
             }
         }
     }
+}
+
+// A value floods at some level up to lastLevel when it lies above 0 and not above the last
+// whole level.
+size_t countFloodingPixels(const matx& grey, double lastLevel) {
+    const double top = std::floor(lastLevel);
+    size_t count = 0;
+    for (int32_t c = 0; c < grey.n; ++c) {
+        for (int32_t r = 0; r < grey.m; ++r) {
+            const double g = grey.col[c][r];
+            count += g > 0 && g <= top ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+// A counting sort straight from the image, in two passes over it: one to count the pixels of
+// each level (in memory order, the cheapest), one to place them.
+void sortByCounting(const Flood& f, const matx& grey, double lastLevel, FloodOrder& order) {
+    const auto levelCount = static_cast<size_t>(lastLevel) + 1;
+    // Pixel counts fit in 32 bits (images have fewer than 2^31 pixels).
+    std::vector<uint32_t> first(levelCount + 1, 0);
+    for (int32_t c = 0; c < grey.n; ++c) {
+        for (int32_t r = 0; r < grey.m; ++r) {
+            const double g = grey.col[c][r];
+            if (g > 0 && floodingLevel(g) <= lastLevel) {
+                ++first[static_cast<size_t>(floodingLevel(g)) + 1];
+            }
+        }
+    }
+    for (size_t level = 1; level <= levelCount; ++level) {
+        if (first[level] > 0) {
+            order.levels.push_back(static_cast<double>(level - 1));
+        }
+        first[level] += first[level - 1];
+    }
+    for (const double level : order.levels) {
+        order.starts.push_back(first[static_cast<size_t>(level)]);
+    }
+    forEachFloodingPixel(f, grey, lastLevel, [&](double level, int32_t p) {
+        order.pixels[first[static_cast<size_t>(level)]++] = p;
+    });
+}
+
+void sortByComparison(const Flood& f, const matx& grey, double lastLevel, FloodOrder& order) {
+    std::vector<std::pair<double, int32_t>> flooding;
+    flooding.reserve(order.pixels.size());
+    forEachFloodingPixel(f, grey, lastLevel,
+                         [&](double level, int32_t p) { flooding.emplace_back(level, p); });
+    std::sort(flooding.begin(), flooding.end());
+    for (size_t k = 0; k < flooding.size(); ++k) {
+        if (k == 0 || flooding[k].first != flooding[k - 1].first) {
+            order.levels.push_back(flooding[k].first);
+            order.starts.push_back(k);
+        }
+        order.pixels[k] = flooding[k].second;
+    }
+}
+
+FloodOrder pixelsByFloodingLevel(const Flood& f, const matx& grey, double lastLevel) {
     FloodOrder order;
-    order.pixels.resize(flooding.size());
-    if (lastLevel <= std::max(kCountingSortLevels, 2.0 * static_cast<double>(flooding.size()))) {
-        const auto levelCount = static_cast<size_t>(lastLevel) + 1;
-        std::vector<size_t> first(levelCount + 1, 0);
-        for (const auto& [level, p] : flooding) {
-            ++first[static_cast<size_t>(level) + 1];
-        }
-        for (size_t level = 1; level <= levelCount; ++level) {
-            if (first[level] > 0) {
-                order.levels.push_back(static_cast<double>(level - 1));
-            }
-            first[level] += first[level - 1];
-        }
-        for (const double level : order.levels) {
-            order.starts.push_back(first[static_cast<size_t>(level)]);
-        }
-        for (const auto& [level, p] : flooding) {
-            order.pixels[first[static_cast<size_t>(level)]++] = p;
-        }
+    const size_t flooding = countFloodingPixels(grey, lastLevel);
+    order.pixels.resize(flooding);
+    if (lastLevel <= std::max(kCountingSortLevels, 2.0 * static_cast<double>(flooding))) {
+        sortByCounting(f, grey, lastLevel, order);
     } else {
-        std::sort(flooding.begin(), flooding.end());
-        for (size_t k = 0; k < flooding.size(); ++k) {
-            if (k == 0 || flooding[k].first != flooding[k - 1].first) {
-                order.levels.push_back(flooding[k].first);
-                order.starts.push_back(k);
-            }
-            order.pixels[k] = flooding[k].second;
-        }
+        sortByComparison(f, grey, lastLevel, order);
     }
-    order.starts.push_back(flooding.size());
+    order.starts.push_back(flooding);
     return order;
+}
+
+// A level's pixels lie scattered over the image, and each one's flood touches five rows of
+// window counts and three rows of flags that are seldom in the caches; the growth pass that
+// follows reads the labels of its neighbours. Asking for them a few pixels ahead lets those
+// reads overlap. The pixels asked for may belong to the next level: its flood then finds them
+// ready after this level's growth and merges.
+constexpr size_t kPrefetchAhead = 8;
+
+// The prefetches stand in the loop itself: a function holding nothing else looks free of
+// effects to the optimiser, which then drops its calls.
+void floodGroup(Flood& f, const FloodOrder& order, size_t group) {
+    const size_t end = order.starts[group + 1];
+    for (size_t k = order.starts[group]; k < end; ++k) {
+#if defined(__GNUC__)
+        if (k + kPrefetchAhead < order.pixels.size()) {
+            const int32_t ahead = order.pixels[k + kPrefetchAhead];
+            const uint8_t* count = f.floodedInWindow + firstWindowAround(f, ahead);
+            for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
+                __builtin_prefetch(count);
+            }
+            for (const int32_t q : {ahead - f.stride, ahead, ahead + f.stride}) {
+                __builtin_prefetch(f.flags + q);
+                __builtin_prefetch(f.cellLabel + q);
+            }
+        }
+#endif
+        flood(f, order.pixels[k]);
+    }
+}
+
+// The per-pixel arrays are reached all over the image at every level. Large ones start on a
+// 2 MiB boundary and, on Linux, ask for transparent huge pages: with 4 KiB pages nearly every
+// such access of a large image would also miss the address translation caches, and each
+// page would cost a fault of its own when first touched.
+constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kSmallestHugeArray = 4 * kHugePage;
+
+uint8_t* allocatePixelArray(std::unique_ptr<uint8_t[]>& block, size_t bytes) {
+    if (bytes < kSmallestHugeArray) {
+        block.reset(new uint8_t[bytes]);
+        return block.get();
+    }
+    block.reset(new uint8_t[bytes + kHugePage]);
+    const auto address = reinterpret_cast<uintptr_t>(block.get());
+    const uintptr_t aligned = (address + kHugePage - 1) & ~(kHugePage - 1);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    // Advice only: where it is refused, the array works all the same. The tail short of a
+    // whole huge page is left out, so that the advice never reaches past the block.
+    madvise(reinterpret_cast<void*>(aligned), bytes & ~(kHugePage - 1), MADV_HUGEPAGE);
+#endif
+    return reinterpret_cast<uint8_t*>(aligned);
 }
 
 void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit) {
@@ -432,29 +627,31 @@ void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit
     f.cellSize = cellSize;
     f.cellSizeLimit = cellSizeLimit;
     const size_t padded = static_cast<size_t>(f.m + 2 * kMargin) * static_cast<size_t>(f.stride);
-    f.pixel.assign(padded, kNotFlooded);
-    f.place.assign(padded, 0);
-    for (int32_t r = 0; r < f.m; ++r) {
-        for (int32_t c = 0; c < f.n; ++c) {
-            const bool centre = r >= kFirstWindowCentre && r <= f.m - 1 - kFirstWindowCentre &&
-                                c >= kFirstWindowCentre && c <= f.n - 1 - kFirstWindowCentre;
-            const bool position = r >= 1 && r <= f.m - 2 && c >= 1 && c <= f.n - 2;
-            f.place[(r + kMargin) * f.stride + c + kMargin] = static_cast<uint8_t>(
-                (centre ? kWindowCentre : 0) | (position ? kMergePosition : 0));
+    f.flags = allocatePixelArray(f.flagsBlock, padded);
+    std::memset(f.flags, 0, padded);
+    f.cellLabel = reinterpret_cast<int32_t*>(
+        allocatePixelArray(f.cellLabelBlock, padded * sizeof(int32_t)));
+    for (int32_t r = 1; r <= f.m - 2 && f.n >= 3; ++r) {
+        uint8_t* row = f.flags + (r + kMargin) * f.stride + kMargin;
+        std::fill(row + 1, row + f.n - 1, kMergePosition);
+        if (r >= kFirstWindowCentre && r <= f.m - 1 - kFirstWindowCentre) {
+            for (int32_t c = kFirstWindowCentre; c <= f.n - 1 - kFirstWindowCentre; ++c) {
+                row[c] |= kWindowCentre;
+            }
         }
     }
-    f.floodedInWindow.assign(padded, 0);
-    f.inGrowthQueue.assign(padded, 0);
-    f.inMergeQueue.assign(padded, 0);
+    f.floodedInWindow = allocatePixelArray(f.countBlock, padded + kWordSlack);
+    std::memset(f.floodedInWindow, 0, padded + kWordSlack);
     // Labels 0 and 1 are not cells; they take places so that labels index directly.
     f.parent = {kNotFlooded, kFlooded};
     f.carriers = {0, 0};
     f.firstWatch = {kNoWatch, kNoWatch};
 }
 
+// In the output's memory order; the order of reading changes no label.
 void writeLabels(Flood& f, matx& labels) {
-    for (int32_t r = 0; r < f.m; ++r) {
-        for (int32_t c = 0; c < f.n; ++c) {
+    for (int32_t c = 0; c < f.n; ++c) {
+        for (int32_t r = 0; r < f.m; ++r) {
             labels.col[c][r] =
                 static_cast<double>(labelAt(f, (r + kMargin) * f.stride + c + kMargin));
         }
@@ -474,9 +671,7 @@ void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double ma
     double level = 1.0;
     while (level <= lastLevel) {
         if (nextGroup < order.levels.size() && order.levels[nextGroup] == level) {
-            for (size_t k = order.starts[nextGroup]; k < order.starts[nextGroup + 1]; ++k) {
-                flood(f, order.pixels[k]);
-            }
+            floodGroup(f, order, nextGroup);
             ++nextGroup;
         }
         for (int pass = 0; pass < kGrowthPassesPerLevel && !f.growthQueue.empty(); ++pass) {

@@ -40,9 +40,14 @@
 %         Row 1, row m, column 1 and column n are never part of a new cell's
 %         square; images with fewer than 7 rows or columns get no cells.
 %
-%   The input is not modified. Run time grows with the largest grey value
-%   (one level per grey unit): rescale 16-bit images to a few hundred grey
-%   levels when that range is enough. Images of up to 2^31-1 pixels.
+%   The input is not modified. The run time grows with the number of pixels
+%   and hardly with the grey range: levels at which nothing floods, grows or
+%   merges cost nothing, so a 16-bit image takes about as long as the same
+%   image in 8 bits (under a second for 2048 x 2048 pixels), and needs no
+%   rescaling for speed. Rescale only when fewer levels suit the cells better:
+%   cells grow up to ten pixels per level. The call needs about 20 bytes of
+%   working memory per pixel beside the input and B. Images of up to 2^31-1
+%   pixels.
 %
 %   Example (in the toolbox's source folder, whose data/ holds the images)
 %     A = imread(fullfile('data', 'nuclei_human_cells.png'));  % uint8, bright nuclei
