@@ -1,0 +1,83 @@
+"""How calls from a thread pool scale: 8 images, one after another and then on a pool of
+as many threads as the machine has cores (or --threads). cellkit releases the GIL while
+its C++ code runs, so the pool's time should approach serial / cores.
+
+    python3 python/bench_threads.py [--threads N] [--repeat R]
+
+Run from the source folder with the package importable (installed, or
+PYTHONPATH=build/python after ./run.sh). Times are the best of R runs (default 3), in
+seconds of wall-clock time; on a shared machine, run it when the machine is quiet.
+"""
+
+import argparse
+import os
+import time
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+import numpy as np
+import tifffile
+from PIL import Image
+
+import cellkit
+
+DATA = Path(__file__).resolve().parents[1] / "data"
+
+
+def eight_views(image):
+    """The image in its 8 orientations: 8 different inputs of the same size and content."""
+    views = []
+    for flipped in (image, image[::-1]):
+        for turns in range(4):
+            views.append(np.ascontiguousarray(np.rot90(flipped, turns)))
+    return views
+
+
+def workloads():
+    phase = np.asarray(Image.open(DATA / "phase_contrast_t98g.png"))  # 16-bit range
+    dark = (256 - np.asarray(Image.open(DATA / "nuclei_human_cells.png"))).astype(np.uint16)
+    nuclei = np.asarray(Image.open(DATA / "bbbc022_u2os_nuclei.png")).astype(np.float64)
+    seeded = np.where(nuclei > 1400, 255, np.clip(nuclei / 8, 0, 253))
+    movie = tifffile.imread(DATA / "timelapse_nuclei_cancer_cells_uint8.tif")
+    stacks = [np.where(np.roll(movie, k, axis=0) > 200, 255, 0).astype(np.uint8)
+              for k in range(8)]
+    return [
+        ("ombrisk, 16-bit phase contrast 1022x1024", eight_views(phase),
+         lambda a: cellkit.ombrisk(a, 30, 5)),
+        ("ombrisk, nuclei 512x512 (8-bit)", eight_views(dark),
+         lambda a: cellkit.ombrisk(a, 30, 5)),
+        ("tavenor3, U2OS nuclei 395x695", eight_views(seeded),
+         lambda a: cellkit.tavenor3(a, 254)),
+        ("vesquin4, 48 frames of 130x130", stacks,
+         lambda s: cellkit.vesquin4(s, 12, axis_order="trc")),
+    ]
+
+
+def best_time(run, repeat):
+    best = float("inf")
+    for _ in range(repeat):
+        start = time.perf_counter()
+        run()
+        best = min(best, time.perf_counter() - start)
+    return best
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--threads", type=int, default=os.cpu_count())
+    parser.add_argument("--repeat", type=int, default=3)
+    args = parser.parse_args()
+    print(f"cellkit {cellkit.__version__}, {os.cpu_count()} cores, pool of {args.threads} "
+          f"threads, 8 inputs per workload, best of {args.repeat}")
+    print(f"| workload | one by one s | pool s | speed-up |")
+    print(f"|---|---|---|---|")
+    with ThreadPoolExecutor(max_workers=args.threads) as pool:
+        for name, inputs, call in workloads():
+            serial = best_time(lambda: [call(x) for x in inputs], args.repeat)
+            pooled = best_time(lambda: list(pool.map(call, inputs)), args.repeat)
+            print(f"| {name} | {serial:.3f} | {pooled:.3f} | {serial / pooled:.2f} |",
+                  flush=True)
+
+
+if __name__ == "__main__":
+    main()
