@@ -190,14 +190,11 @@ PYBIND11_MODULE(_core, m) {
     m.doc() = "The toolbox's kernels; call them through the cellkit package, which checks "
               "and converts the arguments.";
     m.attr("__version__") = CELLKIT_VERSION;
-    m.attr("ENDLESS_FLOODING_LEVELS") = kEndlessLevelsMessage;
-    m.attr("ENDLESS_GROWING_LEVELS") = kEndlessGrowingMessage;
     m.attr("NOT_UINT8") = kNotUint8Message;
     m.attr("FRAME_TOO_LARGE") = kFrameTooLargeMessage;
     m.attr("TOO_MANY_FRAMES") = kTooManyFramesMessage;
     m.attr("TRACK_LIMIT_REACHED") = kTrackLimitMessage;
     m.attr("MAX_FRAME_SIDE") = kMaxFrameSide;
-    m.attr("POSITION_ROWS") = kPositionRows;
     // noconvert: a copy made here would hide a caller's mistake, and the tracker's rewrite
     // must land in the array given.
     m.def("ombrisk", &ombrisk, py::arg("image").noconvert(), py::arg("cell_size_limit"),
