@@ -120,15 +120,11 @@ Labels tavenor3(const ColumnMajorDoubles& image, double celllevel) {
 
 using ColumnMajorIds = py::array_t<uint16_t, py::array::f_style>;
 
-// A zero-filled column-major uint16 array from numpy.zeros, whose memory comes from calloc:
-// the pages no track writes, most of Ptracks' 100000 rows, are never touched.
-ColumnMajorIds zeros(const std::vector<py::ssize_t>& shape) {
-    py::tuple dims(shape.size());
-    for (std::size_t k = 0; k < shape.size(); ++k) {
-        dims[k] = shape[k];
-    }
-    py::object made = py::module_::import("numpy").attr("zeros")(dims, "uint16", "F");
-    return made.cast<ColumnMajorIds>();
+// Cleared by hand, without the GIL: numpy.zeros would leave most of Ptracks' pages
+// untouched, but the tracker's scattered first writes then fault in huge pages, which made
+// calls from a thread pool several times slower than one after another.
+void clear(ColumnMajorIds& ids) {
+    std::memset(ids.mutable_data(), 0, sizeof(uint16_t) * ids.size());
 }
 
 py::array_t<double> column_of(const std::vector<double>& values, int32_t count) {
@@ -167,14 +163,16 @@ py::tuple vesquin4(ColumnMajorBytes& stack, double maxDistance) {
     std::vector<double> trackstarts(static_cast<std::size_t>(capacity));
     std::vector<double> trackstartX(static_cast<std::size_t>(capacity));
     std::vector<double> trackstartY(static_cast<std::size_t>(capacity));
-    // The tracker needs both all zero.
-    ColumnMajorIds Itracks = zeros({rows, cols, frames});
-    ColumnMajorIds Ptracks = zeros({kPositionRows, frames, 2});
+    ColumnMajorIds Itracks({rows, cols, frames});
+    ColumnMajorIds Ptracks({kPositionRows, frames, 2});
 
     int32_t n = 0;
     bool trackLimitReached = false;
     {
         py::gil_scoped_release unlocked;
+        // The tracker needs both all zero.
+        clear(Itracks);
+        clear(Ptracks);
         n = tracking(I, Itracks.mutable_data(), tracklength.data(), trackstarts.data(),
                      Ptracks.mutable_data(), trackstartX.data(), trackstartY.data(), rows, cols,
                      frames, distance, &trackLimitReached);
