@@ -3,10 +3,11 @@
 #   ./run.sh demo   run the three examples on real microscopy images in GNU Octave;
 #                   pictures go to out/
 #   ./run.sh test   the whole test suite (unit tests, Octave end-to-end tests, the MATLAB
-#                   modules against the stand-in host, checks), then the same built with
-#                   AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows x64
-#                   cross build with its tests under Wine, then a bounded run of each fuzz
-#                   target
+#                   modules against the stand-in host, Python tests, checks), then the Python
+#                   package installed with pip into a venv and tested there, then the same
+#                   built with AddressSanitizer and UndefinedBehaviorSanitizer, then the
+#                   thread test under ThreadSanitizer, then the Windows x64 cross build with
+#                   its tests under Wine, then a bounded run of each fuzz target
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -14,10 +15,17 @@ build="$here/build"
 sanitize_build="$here/build-sanitize"
 fuzz_build="$here/build-fuzz"
 windows_build="$here/build-windows"
+tsan_build="$here/build-tsan"
+venv="$here/build-venv"
+# Debian's own Python, where the python3-* packages below are installed.
+python=/usr/bin/python3
 job=${1:-}
 
 packages=(g++ make cmake libgtest-dev googletest octave liboctave-dev octave-parallel
-          clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine wine64)
+          clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine wine64
+          python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-venv
+          python3-pip python3-setuptools python3-wheel python3-dask python3-distributed
+          python3-pil python3-tifffile python3-matplotlib)
 
 install_missing_packages() {
     local missing=()
@@ -36,7 +44,8 @@ install_missing_packages() {
 
 # Without MATLAB, its modules are built against the stand-in host (matlab_standin/).
 build_toolbox() {
-    cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCELLKIT_MATLAB_STANDIN=ON
+    cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCELLKIT_MATLAB_STANDIN=ON \
+        -DPYTHON_EXECUTABLE="$python"
     cmake --build "$build" --parallel "$(nproc)"
 }
 
@@ -44,7 +53,7 @@ build_toolbox() {
 # their runtimes preloaded (cmake/Sanitizers.cmake).
 build_sanitized() {
     cmake -S "$here" -B "$sanitize_build" -DCMAKE_BUILD_TYPE=Debug -DCELLKIT_SANITIZE=ON \
-        -DCELLKIT_BENCH=OFF -DCELLKIT_MATLAB_STANDIN=ON
+        -DCELLKIT_BENCH=OFF -DCELLKIT_MATLAB_STANDIN=ON -DCELLKIT_PYTHON=OFF
     cmake --build "$sanitize_build" --parallel "$(nproc)"
 }
 
@@ -53,14 +62,33 @@ build_sanitized() {
 build_windows() {
     cmake -S "$here" -B "$windows_build" --toolchain "$here/cmake/MinGW-w64.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DCELLKIT_MATLAB_STANDIN=ON -DCELLKIT_OCTAVE=OFF \
-        -DCELLKIT_BENCH=OFF
+        -DCELLKIT_BENCH=OFF -DCELLKIT_PYTHON=OFF
     cmake --build "$windows_build" --parallel "$(nproc)"
 }
 
 # The fuzz targets, with Clang's libFuzzer (cmake/Fuzzing.cmake).
 build_fuzz_targets() {
-    CC=clang CXX=clang++ cmake -S "$here" -B "$fuzz_build" -DCELLKIT_FUZZ=ON
+    CC=clang CXX=clang++ cmake -S "$here" -B "$fuzz_build" -DCELLKIT_FUZZ=ON -DCELLKIT_PYTHON=OFF
     cmake --build "$fuzz_build" --parallel "$(nproc)"
+}
+
+# The thread test alone, built with ThreadSanitizer: a reported race fails it.
+thread_sanitized_test() {
+    cmake -S "$here" -B "$tsan_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCELLKIT_THREAD_SANITIZE=ON -DCELLKIT_OCTAVE=OFF -DCELLKIT_BENCH=OFF -DCELLKIT_PYTHON=OFF
+    cmake --build "$tsan_build" --target thread_tests --parallel "$(nproc)"
+    (cd "$tsan_build" && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R '^Threads\.')
+}
+
+# The package as a user installs it: pip into a fresh venv (offline: the build tools come
+# from Debian), then its tests against the installed copy.
+install_python_package() {
+    rm -rf "$venv"
+    "$python" -m venv --system-site-packages "$venv"
+    "$venv/bin/pip" install --no-build-isolation --no-index "$here"
+    (cd "$here/python/tests" &&
+        "$venv/bin/python" -c 'import cellkit; print("cellkit", cellkit.__version__, cellkit.__file__)' &&
+        "$venv/bin/python" -m pytest -q -p no:cacheprovider test_api.py)
 }
 
 run_tests() {
@@ -82,8 +110,10 @@ test)
     install_missing_packages
     build_toolbox
     run_tests "$build"
+    install_python_package
     build_sanitized
     run_tests "$sanitize_build"
+    thread_sanitized_test
     build_windows
     run_tests "$windows_build"
     build_fuzz_targets

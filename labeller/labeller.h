@@ -44,3 +44,8 @@ double largestGreyValue(const double* grey, int32_t count);
 // Whether the level loop for this largest grey value comes to an end: the levels are whole
 // numbers in doubles, and from 2^53 on adding 1 no longer changes one.
 bool levelsAreFinite(double maxGrey);
+
+// Every front end refuses such an image with these words.
+inline constexpr char kEndlessLevelsMessage[] =
+    "Image input must not hold Inf or values of 2^53-1 or more: the flooding levels would "
+    "never end";

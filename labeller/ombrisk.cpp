@@ -16,9 +16,6 @@ constexpr char kUsage[] = " usage: B=quorrin(CellImage(A), max cell size, thresh
 constexpr char kNotRealDouble[] = "Image input must be a double real matrix";
 constexpr char kEmptyCellSizeLimit[] = "cellSizeLimit input must not be empty";
 constexpr char kThresholdNotScalar[] = "threshold input must be a numeric scalar";
-constexpr char kEndlessLevels[] =
-    "Image input must not hold Inf or values of 2^53-1 or more: the flooding levels would "
-    "never end";
 
 void ombrisk(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     require(nrhs == 3, kUsage);
@@ -32,7 +29,7 @@ void ombrisk(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const MatrixSize size = matrix_size(prhs[0], kImageTooLarge);
     double* grey = mxGetPr(prhs[0]);
     const double maxGrey = largestGreyValue(grey, size.pixels);
-    require(levelsAreFinite(maxGrey), kEndlessLevels);
+    require(levelsAreFinite(maxGrey), kEndlessLevelsMessage);
 
     std::vector<int32_t> cellSize(static_cast<std::size_t>(size.pixels), 0);
     ViewHandle greyView = make_view(grey, size.rows, size.cols);

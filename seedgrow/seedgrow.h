@@ -73,6 +73,11 @@ double maximumGrey(const double* grey, int32_t count);
 // the level, climbing in steps that never jump a power of two, stops at exactly 2^49.
 bool levelsPassMaximum(double maxGrey);
 
+// Every front end refuses an image whose levels never pass its maximum with these words.
+inline constexpr char kEndlessGrowingMessage[] =
+    "Image input must not hold Inf or values of 2^49 or more: the growing levels would "
+    "never end";
+
 // The levels the grower visits: level 0 is 1.0, and level k+1 is level k plus 0.05, rounded
 // as one addition. Within a binade [2^e, 2^(e+1)), 0 <= e <= 48, every addition adds the same
 // amount, so each binade's levels are its first level and multiples of one step after it;

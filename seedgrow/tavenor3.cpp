@@ -10,9 +10,6 @@ namespace {
 constexpr char kUsage[] = " usage: B=tavenor2(CellImage with seeds at 255, celllevel)";
 constexpr char kNotRealDouble[] = "Image input must be a double real matrix";
 constexpr char kEmptyCelllevel[] = "celllevel input must not be empty";
-constexpr char kEndlessLevels[] =
-    "Image input must not hold Inf or values of 2^49 or more: the growing levels would "
-    "never end";
 
 void tavenor3(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     require(nrhs == 2, kUsage);
@@ -24,7 +21,7 @@ void tavenor3(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     double* grey = mxGetPr(prhs[0]);
     // The grower finds the same maximum again; here it decides, before anything is
     // allocated, whether the level loop would ever end.
-    require(levelsPassMaximum(maximumGrey(grey, size.pixels)), kEndlessLevels);
+    require(levelsPassMaximum(maximumGrey(grey, size.pixels)), kEndlessGrowingMessage);
 
     // Scratch comes first: when it cannot be had, nothing else has been made.
     GrowthScratch scratch = makeGrowthScratch(size.pixels);

@@ -71,6 +71,17 @@ int tracking(uint8_t* I, uint16_t* Itracks, double* tracklength, double* trackst
 // count is the same before and after.
 int32_t largestTrackCount(const uint8_t* I, int rows, int cols, int frames);
 
+// What every front end says when it refuses a stack or reaches the track limit.
+inline constexpr char kNotUint8Message[] = "Image with cell markers must be a uint8 matrix";
+inline constexpr char kFrameTooLargeMessage[] =
+    "Image with cell markers is too large: frames of at most 65535 rows and 65535 columns "
+    "are supported";
+inline constexpr char kTooManyFramesMessage[] =
+    "Image with cell markers has too many frames: at most 2147483647 are supported";
+inline constexpr char kTrackLimitMessage[] =
+    "vesquin4: the limit of 65535 tracks was reached; markers that would have started "
+    "further tracks were left unlinked";
+
 // maxDistance as the host gives it (a double) truncated toward zero to int32. NaN, +-Inf and
 // values whose integer part lies outside int32 become the smallest int32: no linking.
 int32_t truncateToInt32(double value);

@@ -16,16 +16,7 @@ namespace {
 constexpr char kUsage[] =
     " usage: [Itracks, Ptracks, tracklength, trackstarts, trackstartX, trackstartY "
     "]=vesquin( I, maxDistance)";
-constexpr char kNotUint8[] = "Image with cell markers must be a uint8 matrix";
 constexpr char kMaxDistanceNotScalar[] = "maxDistance input must be a numeric scalar";
-constexpr char kFrameTooLarge[] =
-    "Image with cell markers is too large: frames of at most 65535 rows and 65535 columns "
-    "are supported";
-constexpr char kTooManyFrames[] =
-    "Image with cell markers has too many frames: at most 2147483647 are supported";
-constexpr char kTrackLimitReached[] =
-    "vesquin4: the limit of 65535 tracks was reached; markers that would have started "
-    "further tracks were left unlinked";
 
 constexpr int kOutputCount = 6;
 
@@ -44,8 +35,9 @@ StackSize stack_size(const mxArray* stack) {
     const uint64_t rows = dimension(0);
     const uint64_t cols = dimension(1);
     const uint64_t frames = dimension(2);
-    require(rows <= kMaxFrameSide && cols <= kMaxFrameSide, kFrameTooLarge);
-    require(frames <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max()), kTooManyFrames);
+    require(rows <= kMaxFrameSide && cols <= kMaxFrameSide, kFrameTooLargeMessage);
+    require(frames <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max()),
+            kTooManyFramesMessage);
     return {static_cast<int32_t>(rows), static_cast<int32_t>(cols), static_cast<int32_t>(frames)};
 }
 
@@ -76,7 +68,7 @@ OutputArray column_of(const std::vector<double>& values, int32_t count) {
 void vesquin4(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     require(nrhs == 2, kUsage);
     // A complex uint8 array holds its markers in two parts; only a real one is a stack.
-    require(mxIsUint8(prhs[0]) && !mxIsComplex(prhs[0]), kNotUint8);
+    require(mxIsUint8(prhs[0]) && !mxIsComplex(prhs[0]), kNotUint8Message);
     // Not checked for its class: any array the host reads as a number will do.
     const int32_t maxDistance = truncateToInt32(scalar_parameter(prhs[1], kMaxDistanceNotScalar));
     const StackSize size = stack_size(prhs[0]);
@@ -112,7 +104,7 @@ void vesquin4(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         plhs[k] = outputs[k].release();
     }
     if (trackLimitReached) {
-        mexWarnMsgTxt(kTrackLimitReached);
+        mexWarnMsgTxt(kTrackLimitMessage);
     }
 }
 

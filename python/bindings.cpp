@@ -1,0 +1,202 @@
+// cellkit._core: the toolbox's kernels for Python.
+//
+// The package (cellkit/__init__.py) checks and converts the arguments first: images arrive
+// as Fortran-ordered float64 arrays and stacks as Fortran-ordered uint8 arrays, which is the
+// column-major layout the kernels take, so element (r, c) of a numpy image is the kernels'
+// (row r, column c). Each function takes its outputs from numpy while it holds the GIL, then
+// releases the GIL for the kernel, which touches no Python object and no shared state; so
+// calls from several threads run at once.
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "labeller/labeller.h"
+#include "matx/view_handle.h"
+#include "seedgrow/seedgrow.h"
+#include "tracker/tracker.h"
+
+namespace py = pybind11;
+
+namespace {
+
+using ColumnMajorDoubles = py::array_t<double, py::array::f_style>;
+using ColumnMajorBytes = py::array_t<uint8_t, py::array::f_style>;
+using Labels = py::array_t<int32_t, py::array::c_style>;
+
+struct ImageSize {
+    int32_t rows;
+    int32_t cols;
+    int32_t pixels;
+};
+
+// The package has checked the size already; this keeps the kernels' 32-bit counts safe
+// whoever calls the module.
+ImageSize image_size(const py::array& image) {
+    constexpr int64_t kLimit = std::numeric_limits<int32_t>::max();
+    if (image.ndim() != 2) {
+        throw py::value_error("image must have two dimensions");
+    }
+    const int64_t rows = image.shape(0);
+    const int64_t cols = image.shape(1);
+    if (rows > kLimit || cols > kLimit || rows * cols > kLimit) {
+        throw py::value_error(
+            "image: Image input is too large: at most 2147483647 pixels are supported");
+    }
+    return {static_cast<int32_t>(rows), static_cast<int32_t>(cols),
+            static_cast<int32_t>(rows * cols)};
+}
+
+// Labels are whole numbers below 2^31 held in doubles, column-major; the result is row-major.
+void copy_labels(const std::vector<double>& labels, const ImageSize& size, int32_t* out) {
+    for (int32_t r = 0; r < size.rows; ++r) {
+        for (int32_t c = 0; c < size.cols; ++c) {
+            out[static_cast<std::size_t>(r) * size.cols + c] =
+                static_cast<int32_t>(labels[r + static_cast<std::size_t>(c) * size.rows]);
+        }
+    }
+}
+
+std::string named(const char* argument, const char* message) {
+    return std::string(argument) + ": " + message;
+}
+
+Labels ombrisk(const ColumnMajorDoubles& image, double cellSizeLimit, double threshold) {
+    const ImageSize size = image_size(image);
+    // The kernels take views over non-const doubles but never write the grey image.
+    auto* grey = const_cast<double*>(image.data());
+    double maxGrey = 0.0;
+    {
+        py::gil_scoped_release unlocked;
+        maxGrey = largestGreyValue(grey, size.pixels);
+    }
+    if (!levelsAreFinite(maxGrey)) {
+        throw py::value_error(named("image", kEndlessLevelsMessage));
+    }
+    Labels result({size.rows, size.cols});
+    int32_t* out = result.mutable_data();
+    if (size.pixels > 0) {
+        py::gil_scoped_release unlocked;
+        std::vector<int32_t> cellSize(static_cast<std::size_t>(size.pixels), 0);
+        std::vector<double> labels(static_cast<std::size_t>(size.pixels), kNotFlooded);
+        ViewHandle greyView = make_view(grey, size.rows, size.cols);
+        ViewHandle labelView = make_view(labels.data(), size.rows, size.cols);
+        labellingCells(*greyView, *labelView, cellSize.data(), maxGrey, cellSizeLimit,
+                       threshold);
+        copy_labels(labels, size, out);
+    }
+    return result;
+}
+
+Labels tavenor3(const ColumnMajorDoubles& image, double celllevel) {
+    const ImageSize size = image_size(image);
+    auto* grey = const_cast<double*>(image.data());
+    bool levelsEnd = false;
+    {
+        py::gil_scoped_release unlocked;
+        levelsEnd = levelsPassMaximum(maximumGrey(grey, size.pixels));
+    }
+    if (!levelsEnd) {
+        throw py::value_error(named("image", kEndlessGrowingMessage));
+    }
+    Labels result({size.rows, size.cols});
+    int32_t* out = result.mutable_data();
+    if (size.pixels > 0) {
+        py::gil_scoped_release unlocked;
+        GrowthScratch scratch = makeGrowthScratch(size.pixels);
+        std::vector<double> labels(static_cast<std::size_t>(size.pixels));
+        ViewHandle greyView = make_view(grey, size.rows, size.cols);
+        ViewHandle labelView = make_view(labels.data(), size.rows, size.cols);
+        spreadingLabels(*greyView, *labelView, celllevel, scratch);
+        copy_labels(labels, size, out);
+    }
+    return result;
+}
+
+using ColumnMajorIds = py::array_t<uint16_t, py::array::f_style>;
+
+// Cleared by hand, without the GIL: numpy.zeros would leave most of Ptracks' pages
+// untouched, but the tracker's scattered first writes then fault in huge pages, which made
+// calls from a thread pool several times slower than one after another.
+void clear(ColumnMajorIds& ids) {
+    std::memset(ids.mutable_data(), 0, sizeof(uint16_t) * ids.size());
+}
+
+py::array_t<double> column_of(const std::vector<double>& values, int32_t count) {
+    py::array_t<double> column(count);
+    if (count > 0) {
+        std::memcpy(column.mutable_data(), values.data(), sizeof(double) * count);
+    }
+    return column;
+}
+
+// Rewrites `stack` (rows x cols x frames, column-major, the caller's to give) in place and
+// returns (Itracks, Ptracks, tracklength, trackstarts, trackstartX, trackstartY,
+// trackLimitReached), every array as vesquin4 gives it.
+py::tuple vesquin4(ColumnMajorBytes& stack, double maxDistance) {
+    if (stack.ndim() != 3) {
+        throw py::value_error("stack must have three dimensions");
+    }
+    if (stack.shape(0) > kMaxFrameSide || stack.shape(1) > kMaxFrameSide) {
+        throw py::value_error(named("stack", kFrameTooLargeMessage));
+    }
+    if (stack.shape(2) > std::numeric_limits<int32_t>::max()) {
+        throw py::value_error(named("stack", kTooManyFramesMessage));
+    }
+    const auto rows = static_cast<int32_t>(stack.shape(0));
+    const auto cols = static_cast<int32_t>(stack.shape(1));
+    const auto frames = static_cast<int32_t>(stack.shape(2));
+    uint8_t* I = stack.mutable_data();
+    const int32_t distance = truncateToInt32(maxDistance);
+
+    int32_t capacity = 0;
+    {
+        py::gil_scoped_release unlocked;
+        capacity = largestTrackCount(I, rows, cols, frames);
+    }
+    std::vector<double> tracklength(static_cast<std::size_t>(capacity));
+    std::vector<double> trackstarts(static_cast<std::size_t>(capacity));
+    std::vector<double> trackstartX(static_cast<std::size_t>(capacity));
+    std::vector<double> trackstartY(static_cast<std::size_t>(capacity));
+    ColumnMajorIds Itracks({rows, cols, frames});
+    ColumnMajorIds Ptracks({kPositionRows, frames, 2});
+
+    int32_t n = 0;
+    bool trackLimitReached = false;
+    {
+        py::gil_scoped_release unlocked;
+        // The tracker needs both all zero.
+        clear(Itracks);
+        clear(Ptracks);
+        n = tracking(I, Itracks.mutable_data(), tracklength.data(), trackstarts.data(),
+                     Ptracks.mutable_data(), trackstartX.data(), trackstartY.data(), rows, cols,
+                     frames, distance, &trackLimitReached);
+    }
+    return py::make_tuple(Itracks, Ptracks, column_of(tracklength, n), column_of(trackstarts, n),
+                          column_of(trackstartX, n), column_of(trackstartY, n),
+                          trackLimitReached);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+    m.doc() = "The toolbox's kernels; call them through the cellkit package, which checks "
+              "and converts the arguments.";
+    m.attr("__version__") = CELLKIT_VERSION;
+    m.attr("NOT_UINT8") = kNotUint8Message;
+    m.attr("FRAME_TOO_LARGE") = kFrameTooLargeMessage;
+    m.attr("TOO_MANY_FRAMES") = kTooManyFramesMessage;
+    m.attr("TRACK_LIMIT_REACHED") = kTrackLimitMessage;
+    m.attr("MAX_FRAME_SIDE") = kMaxFrameSide;
+    // noconvert: a copy made here would hide a caller's mistake, and the tracker's rewrite
+    // must land in the array given.
+    m.def("ombrisk", &ombrisk, py::arg("image").noconvert(), py::arg("cell_size_limit"),
+          py::arg("threshold"));
+    m.def("tavenor3", &tavenor3, py::arg("image").noconvert(), py::arg("celllevel"));
+    m.def("vesquin4", &vesquin4, py::arg("stack").noconvert(), py::arg("max_distance"));
+}
