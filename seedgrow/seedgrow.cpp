@@ -419,12 +419,47 @@ int32_t namingByClaimLevel(Walk& w, int64_t index, Entry* entries, int32_t count
     return count;
 }
 
+// Puts `count` entries in label order (any order within a label), using `spare` (room for
+// `count`) on the way. Many entries go by their labels' bytes, from the lowest, in stable
+// passes of counting (as many as the largest label has bytes): as fast per entry on a large
+// image as on a small one.
+void sortingByLabel(Entry* entries, int32_t count, Entry* spare) {
+    constexpr int32_t kFewEntries = 256;
+    if (count < kFewEntries) {
+        std::sort(entries, entries + count);
+        return;
+    }
+    uint32_t largest = 0;
+    for (int32_t k = 0; k < count; ++k) {
+        largest = std::max(largest, labelOf(entries[k]));
+    }
+    Entry* from = entries;
+    Entry* to = spare;
+    for (int shift = 0; shift < 32 && (largest >> shift) != 0; shift += 8) {
+        int32_t start[257] = {};
+        for (int32_t k = 0; k < count; ++k) {
+            ++start[((labelOf(from[k]) >> shift) & 0xFF) + 1];
+        }
+        for (int digit = 0; digit < 256; ++digit) {
+            start[digit + 1] += start[digit];
+        }
+        for (int32_t k = 0; k < count; ++k) {
+            to[start[(labelOf(from[k]) >> shift) & 0xFF]++] = from[k];
+        }
+        std::swap(from, to);
+    }
+    if (from != entries) {
+        std::copy(from, from + count, entries);
+    }
+}
+
 // One level: the pixels claimed at the level before (entries[0, fromClaims), in label order)
 // and those named by claim level, merged in label order and walked. The pixels claimed here
 // go to w.claimed.
 void walkingLevel(Walk& w, int64_t index, Entry* entries, int32_t fromClaims) {
     const int32_t count = namingByClaimLevel(w, index, entries, fromClaims);
-    std::sort(entries + fromClaims, entries + count);
+    // The list of claims is empty until the walk starts.
+    sortingByLabel(entries + fromClaims, count - fromClaims, w.claimed);
     // The pixels of the next claim level become claimable at the next level.
     const uint32_t claimableNext = w.claimable + (nextClaimLevel(w) == index + 1 ? 1 : 0);
     w.claimedCount = 0;
