@@ -346,7 +346,7 @@ int64_t nextClaimLevel(const Walk& w) {
 
 // A level's entries lie all over the image, and on a large one each would wait for memory in
 // turn: the walk asks for the memory of the entry this many places ahead.
-constexpr int32_t kAhead = 8;
+constexpr int32_t kAhead = 16;
 
 void fetch(const PixelState* address) {
 #if defined(__GNUC__) || defined(__clang__)
@@ -581,11 +581,11 @@ ScratchArray<T> scratchArray(std::size_t count) {
     if (bytes < kLargeBlock) {
         return ScratchArray<T>(static_cast<T*>(::operator new(bytes)), ScratchRelease{false});
     }
-    const std::size_t rounded = (bytes + kLargePage - 1) / kLargePage * kLargePage;
-    void* block = ::operator new(rounded, std::align_val_t{kLargePage});
+    void* block = ::operator new(bytes, std::align_val_t{kLargePage});
 #if defined(__linux__)
-    // Advice only: without large pages the block works as well, a little slower.
-    madvise(block, rounded, MADV_HUGEPAGE);
+    // Advice only, on the whole large pages of the block: without them it works as well, a
+    // little slower.
+    madvise(block, bytes / kLargePage * kLargePage, MADV_HUGEPAGE);
 #endif
     return ScratchArray<T>(static_cast<T*>(block), ScratchRelease{true});
 }
