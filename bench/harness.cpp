@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <new>
 
 namespace {
@@ -83,11 +84,13 @@ void operator delete(void* pointer, std::align_val_t alignment) noexcept {
 Measurement measure(const std::function<void()>& work, std::size_t callerBytes) {
     const std::size_t startBytes = currentBytes;
     peakBytes = currentBytes;
+    const std::clock_t cpuStart = std::clock();
     const auto start = std::chrono::steady_clock::now();
     work();
     const auto stop = std::chrono::steady_clock::now();
     Measurement result;
     result.seconds = std::chrono::duration<double>(stop - start).count();
+    result.cpuSeconds = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
     result.peakBytes = peakBytes - startBytes + callerBytes;
     return result;
 }

@@ -49,10 +49,11 @@
 //
 // Cost. Every pixel is looked at a bounded number of times: when the free pixels are sorted,
 // when its claim level comes, when it is claimed, and when it is walked (at most once for
-// each of its four neighbours, and once after its claim). What the walk reads of a pixel is
-// one 8-byte word (PixelState), so that the fronts of all regions, which the walk goes over
-// at every level, take as little memory as they can. The time per pixel then grows with the
-// image only through the sorting of each level's entries by label.
+// each of its four neighbours, and once after its claim); a level's entries are sorted by
+// label in byte passes. What the walk reads of a pixel is one 8-byte word (PixelState), so
+// that the fronts of all regions, which the walk goes over at every level, take as little
+// memory as they can, and it asks for the words of the entries ahead of the one it walks. The
+// time per pixel grows with the image only as far as those fronts outgrow the caches.
 
 namespace {
 
@@ -133,7 +134,8 @@ void growingWithoutLevels(const matx& grey, matx& labels, double celllevel) {
 // every pixel of the image has four neighbours:
 //   high 32 bits  the label; 0 while the pixel is free
 //   low 32 bits   while free: the rank of its claim level among the image's claim levels
-//                 (kNoClaim when no level claims it: NaN, a seed level too high, the frame);
+//                 (kNoClaim when nothing may claim it: NaN, a value no level passes, the
+//                 frame);
 //                 once labelled: kListed and kSettled
 using PixelState = uint64_t;
 constexpr uint32_t kNoClaim = 0xFFFFFFFFu;

@@ -41,8 +41,9 @@ struct ScratchRelease {
 template <class T>
 using ScratchArray = std::unique_ptr<T[], ScratchRelease>;
 
-// The grower's working space, about 28 bytes a pixel. Left uninitialised: the grower writes
-// every element before it reads it.
+// The grower's working space, about 28 bytes a pixel (more on images only a few pixels wide,
+// beside which the frame is large). Left uninitialised: the grower writes every element
+// before it reads it.
 struct GrowthScratch {
     // One word per pixel, in a frame one pixel wider than the image: its label, or its place
     // among the levels at which pixels become claimable.
