@@ -107,6 +107,40 @@ int32_t plantingSeeds(const matx& grey, double celllevel, OnSeed onSeed) {
     return seeds;
 }
 
+// The same labels as plantingSeeds, found in storage order (columns outer, rows inner), which
+// reads the image once from end to end instead of a pixel a column apart: the seeds of each
+// row are counted first, so that each row's first label is known, and within a row the
+// columns come in increasing order. `rowLabels` has room for m + 1 counts. Hands each seed to
+// `onSeed` with its label; returns the number of seeds.
+template <class OnSeed>
+int32_t plantingSeedsInStorageOrder(const matx& grey, double celllevel, uint64_t* rowLabels,
+                                    OnSeed onSeed) {
+    std::fill(rowLabels, rowLabels + grey.m + 1, 0);
+    for (int32_t c = 0; c < grey.n; ++c) {
+        const double* column = grey.col[c];
+        for (int32_t r = 0; r < grey.m; ++r) {
+            // Equal to celllevel, or NaN, is no seed.
+            if (column[r] > celllevel) {
+                ++rowLabels[r + 1];
+            }
+        }
+    }
+    // rowLabels[r]: the seeds of the rows above r, so row r's first label is one more.
+    for (int32_t r = 0; r < grey.m; ++r) {
+        rowLabels[r + 1] += rowLabels[r];
+    }
+    const auto seeds = static_cast<int32_t>(rowLabels[grey.m]);
+    for (int32_t c = 0; c < grey.n; ++c) {
+        const double* column = grey.col[c];
+        for (int32_t r = 0; r < grey.m; ++r) {
+            if (column[r] > celllevel) {
+                onSeed(static_cast<int32_t>(++rowLabels[r]), c, r);
+            }
+        }
+    }
+    return seeds;
+}
+
 // When no level runs, the frontier is the seeds in label order, and the final widening walks
 // it as it walks the whole frontier, each entry labelling its claimable neighbours.
 void growingWithoutLevels(const matx& grey, matx& labels, double celllevel) {
@@ -640,7 +674,8 @@ void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScr
                                                  byGrey, scratch.claimed.get());
     Entry* entries = scratch.entries.get();
     const int32_t seeds =
-        plantingSeeds(grey, celllevel, [&](int32_t label, int32_t column, int32_t row) {
+        plantingSeedsInStorageOrder(grey, celllevel, scratch.claimed.get(),
+                                    [&](int32_t label, int32_t column, int32_t row) {
             const int64_t p = (column + int64_t{1}) * frame.frameRows + row + 1;
             frame.state[p] = labelled(static_cast<uint32_t>(label)) | kListed;
             entries[label - 1] = entryOf(static_cast<uint32_t>(label), p);
