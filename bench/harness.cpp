@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <new>
 
 namespace {
@@ -58,15 +59,38 @@ void operator delete(void* pointer, std::size_t) noexcept {
 void operator delete[](void* pointer, std::size_t) noexcept {
     countedRelease(pointer);
 }
+// Over-aligned blocks (the grower's large scratch) are counted too. The header in front keeps
+// the alignment: it takes a whole alignment unit.
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    const auto align = static_cast<std::size_t>(alignment);
+    void* block = std::aligned_alloc(align, (size + 2 * align - 1) / align * align);
+    if (block == nullptr) {
+        throw std::bad_alloc();
+    }
+    *static_cast<std::size_t*>(block) = size;
+    currentBytes += size;
+    peakBytes = std::max(peakBytes, currentBytes);
+    return static_cast<char*>(block) + align;
+}
+void operator delete(void* pointer, std::align_val_t alignment) noexcept {
+    if (pointer == nullptr) {
+        return;
+    }
+    void* block = static_cast<char*>(pointer) - static_cast<std::size_t>(alignment);
+    currentBytes -= *static_cast<std::size_t*>(block);
+    std::free(block);
+}
 
 Measurement measure(const std::function<void()>& work, std::size_t callerBytes) {
     const std::size_t startBytes = currentBytes;
     peakBytes = currentBytes;
+    const std::clock_t cpuStart = std::clock();
     const auto start = std::chrono::steady_clock::now();
     work();
     const auto stop = std::chrono::steady_clock::now();
     Measurement result;
     result.seconds = std::chrono::duration<double>(stop - start).count();
+    result.cpuSeconds = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
     result.peakBytes = peakBytes - startBytes + callerBytes;
     return result;
 }

@@ -13,6 +13,7 @@
 
 struct Measurement {
     double seconds = 0;
+    double cpuSeconds = 0;  // process CPU time: steadier than wall time on a busy machine
     std::size_t peakBytes = 0;  // largest heap use above the level at the start
     bool skipped = false;
 };

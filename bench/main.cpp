@@ -1,4 +1,4 @@
-// cellkit_bench [--data <dir>] [--quick] [group ...]
+// cellkit_bench [--data <dir>] [--quick] [--huge] [group ...]
 //
 // Runs the plain and the fast version of each algorithm on the same inputs and prints both
 // times, their ratio and the peak heap use of each. Groups: the algorithms' names; all by
@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
             options.dataDir = argv[++k];
         } else if (std::strcmp(argv[k], "--quick") == 0) {
             options.quick = true;
+        } else if (std::strcmp(argv[k], "--huge") == 0) {
+            options.huge = true;
         } else {
             wanted.insert(argv[k]);
         }

@@ -104,6 +104,60 @@ MarkerStack wanderingMarkers(int32_t rows, int32_t cols, int32_t frames, int32_t
     return s;
 }
 
+// The least that any tracker must do: read every frame once and write the outputs, one track
+// id in Itracks and one position in Ptracks per marker. Frames are read as the tracker reads
+// them, a 64-byte block tested as a whole; each marker gets the id 1 and its position in the
+// first row of Ptracks, as every marker of a link would.
+// Called as the trackers are, on the same prepared buffers.
+int trackerFloor(uint8_t* I, uint16_t* Itracks, double*, double*, uint16_t* Ptracks, double*,
+                 double*, int rows, int cols, int frames, int, bool*) {
+    const std::size_t frameSize = static_cast<std::size_t>(rows) * cols;
+    const std::size_t planeSize = static_cast<std::size_t>(kPositionRows) * frames;
+    constexpr std::size_t kBlock = 64;
+    for (int32_t t = 0; t < frames; ++t) {
+        const uint8_t* frame = I + t * frameSize;
+        uint16_t* tracks = Itracks + t * frameSize;
+        uint16_t* positions = Ptracks + static_cast<std::size_t>(t) * kPositionRows;
+        auto write = [&](std::size_t from, std::size_t to) {
+            for (std::size_t b = from; b < to; ++b) {
+                if (frame[b] > kLastBackgroundValue) {
+                    tracks[b] = 1;
+                    positions[0] = static_cast<uint16_t>(b / rows + 1);
+                    positions[planeSize] = static_cast<uint16_t>(b % rows + 1);
+                }
+            }
+        };
+        std::size_t k = 0;
+        for (; k + kBlock <= frameSize; k += kBlock) {
+            // A fixed length: vector code.
+            uint8_t largest = 0;
+            for (std::size_t b = 0; b < kBlock; ++b) {
+                largest = std::max(largest, frame[k + b]);
+            }
+            if (largest > kLastBackgroundValue) {
+                write(k, k + kBlock);
+            }
+        }
+        write(k, frameSize);
+    }
+    return 0;
+}
+
+// The tracker against the floor on one stack: the shortest of `repeats` runs each.
+void compareWithFloor(const std::string& name, const MarkerStack& s, int repeats) {
+    TrackerOutcome run;
+    const Measurement floor = measureTracker(trackerFloor, s, 0, repeats, run);
+    reportFastOnly(name + ", the floor", floor, "read every frame once, write the outputs");
+    for (int maxDistance : {5, 50}) {
+        TrackerOutcome linked;
+        const Measurement fast = measureTracker(tracking, s, maxDistance, repeats, linked);
+        char note[96];
+        std::snprintf(note, sizeof note, "%d tracks, %.2f times the floor", linked.count,
+                      fast.seconds / floor.seconds);
+        reportFastOnly(name + ", maxDist " + std::to_string(maxDistance), fast, note);
+    }
+}
+
 MarkerStack allMarkers(int32_t rows, int32_t cols, int32_t frames) {
     return {rows, cols, frames,
             std::vector<uint8_t>(static_cast<std::size_t>(rows) * cols * frames, kFreeMarker)};
@@ -140,6 +194,9 @@ void runTrackerBench(const BenchOptions& options) {
     compare("tracker 512x512x100, 1000 markers, maxDist 50", big, 50, 5);
     compare("tracker 512x512x10, all markers, maxDist 5", allMarkers(512, 512, 10), 5, 5);
     compare("tracker 512x512x10, all markers, maxDist 50", allMarkers(512, 512, 10), 50, 3);
+    // A long movie of a dense culture: how close the tracker comes to reading and writing.
+    compareWithFloor("tracker 1024x1024x200, 2000 markers",
+                     wanderingMarkers(1024, 1024, 200, 2000, 3, 20261209), 3);
     runRealMovie(options, "timelapse_nuclei_mitocheck_uint8_markers.raw", "tracker mitocheck");
     runRealMovie(options, "timelapse_nuclei_cancer_cells_uint8_markers.raw",
                  "tracker cancer cells");

@@ -11,6 +11,7 @@
 struct BenchOptions {
     std::string dataDir;  // where export_data.m wrote the real images; empty: none
     bool quick = false;   // small workloads only, as a smoke test
+    bool huge = false;    // add 8192 x 8192 images where a group scales up
 };
 
 // A benchmark group, registered by its source file with a static BenchRegistration.

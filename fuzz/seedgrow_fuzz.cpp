@@ -165,7 +165,7 @@ std::vector<double> grow(const Case& c, Grow growLabels) {
 }
 
 std::vector<double> growFast(const Case& c) {
-    GrowthScratch scratch = makeGrowthScratch(static_cast<int32_t>(c.grey.size()));
+    GrowthScratch scratch = makeGrowthScratch(c.m, c.n);
     return grow(c, [&](const matx& grey, matx& labels) {
         spreadingLabels(grey, labels, c.celllevel, scratch);
     });

@@ -4,22 +4,33 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
-// The grower visits, at each level, only the frontier entries that may claim at it.
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+// The grower walks, at each level, only the frontier entries that may claim at it, and finds
+// them without a priority queue.
 //
 // Why that is exact. Labels never change once written: a claim turns a free pixel into a
 // labelled one, and nothing turns a labelled pixel back. So
 //   - an entry that touches a pixel of another label touches it at every later level and
-//     never spreads again: it leaves the queue for good;
+//     never spreads again: it is settled for good;
 //   - the free neighbours of an entry only become fewer. An entry claims at a level only when
-//     one of them has a grey value below the level; the smallest such grey value (its wake
-//     value, NaN never counting) can only rise. An entry claims nothing before the first
-//     level above its wake value, whatever the entries before it do, and walking it there
-//     changes nothing. An entry without a free neighbour whose grey value is a number never
-//     claims again: it leaves the queue for good too.
-// The queue holds each entry under the index of the first level above its wake value. That
-// index may have become too low since (a neighbour was claimed by another entry), never too
-// high; an entry walked too early claims nothing and goes back under its real index.
+//     one of them has a grey value below the level, and walking it at a level where it claims
+//     nothing changes nothing.
+// Call the index of the first level above a pixel's grey value its claim level (NaN has
+// none). An entry that is not settled claims at level k exactly when it was labelled before
+// level k and has a free neighbour whose claim level is k or lower. If that claim level is
+// below k, the entry was labelled at level k - 1: labelled earlier, it would have claimed the
+// neighbour already, at the later of the neighbour's claim level and the level after its own.
+// So the entries that may claim at level k are
+//   - the pixels claimed at level k - 1 that then had a free neighbour of claim level k or
+//     lower, which the grower lists as it claims them; and
+//   - the labelled neighbours of the free pixels whose claim level is exactly k, which it
+//     finds by going through the free pixels in order of their grey values, sorted once.
+// A level with neither is skipped: it would change nothing.
 //
 // Why label order is frontier order. Every labelled pixel descends, claim by claim, from the
 // seed whose label it carries, and a claim enters the frontier right after its claimer. So
@@ -28,13 +39,21 @@
 // within a run never matters. Two entries of one label that follow each other in the walk
 // leave the same labels whichever goes first: neither's claims change the other's touch test,
 // which looks for other labels only, and a pixel that both could claim gets their one label
-// either way; what they claim joins their run, wherever in it. So the entries the queue hands
-// out for a level are walked in label order, and each as the frontier walk walks it: touch
-// test, then claims, with the labels written so far at this level. What they claim is queued
-// under a later level, never the current one.
+// either way; what they claim joins their run, wherever in it. So the entries of a level are
+// walked in label order, and each as the frontier walk walks it: touch test, then claims,
+// with the labels written so far at this level. The pixels claimed at a level come out in
+// label order too, as their claimers are walked in it.
 //
-// The final widening has no touch test, so entries that left the queue for touching still
-// widen. In label order, a free pixel takes the lowest label among its labelled neighbours.
+// The final widening has no touch test, so settled entries still widen. In label order, a
+// free pixel takes the lowest label among its labelled neighbours.
+//
+// Cost. Every pixel is looked at a bounded number of times: when the free pixels are sorted,
+// when its claim level comes, when it is claimed, and when it is walked (at most once for
+// each of its four neighbours, and once after its claim); a level's entries are sorted by
+// label in byte passes. What the walk reads of a pixel is one 8-byte word (PixelState), so
+// that the fronts of all regions, which the walk goes over at every level, take as little
+// memory as they can, and it asks for the words of the entries ahead of the one it walks. The
+// time per pixel grows with the image only as far as those fronts outgrow the caches.
 
 namespace {
 
@@ -47,59 +66,11 @@ constexpr double kFirstLevel = 1.0;
 constexpr double kFirstLabel = 1.0;
 // 2^49: from here on a double steps by 0.125, so adding 0.05 rounds back to the same value.
 constexpr double kStuckLevel = 562949953421312.0;
-// The wake value of an entry that no level can make claim: no free neighbour has a grey value
-// below +Inf (a NaN never has).
-constexpr double kNeverWakes = std::numeric_limits<double>::infinity();
 
 constexpr int kMostNeighbours = 4;
 
-struct LevelQueue;
-
-struct Grower {
-    const matx& grey;
-    matx& labels;
-    LevelQueue& queue;
-    const LevelTable& levels;
-};
-
-double valueAt(const matx& view, pixelPos pixel) {
-    return view.col[pixel.column][pixel.row];
-}
-
-int32_t indexOf(const matx& image, pixelPos pixel) {
-    return pixel.column * image.m + pixel.row;
-}
-
-pixelPos pixelAt(const matx& image, int32_t index) {
-    return {index / image.m, index % image.m};
-}
-
-bool isLabelled(double label) {
-    return label > kUnlabelled;
-}
-
 bool isFree(double label) {
     return label < kFirstLabel;
-}
-
-// The neighbours of `pixel` that lie inside the image, in the fixed order next column,
-// previous column, previous row, next row; returns how many there are. The touch test,
-// the claims and the final widening all go through them in this order.
-int neighboursInside(const matx& image, pixelPos pixel, pixelPos neighbours[kMostNeighbours]) {
-    int count = 0;
-    if (pixel.column < image.n - 1) {
-        neighbours[count++] = {pixel.column + 1, pixel.row};
-    }
-    if (pixel.column > 0) {
-        neighbours[count++] = {pixel.column - 1, pixel.row};
-    }
-    if (pixel.row > 0) {
-        neighbours[count++] = {pixel.column, pixel.row - 1};
-    }
-    if (pixel.row < image.m - 1) {
-        neighbours[count++] = {pixel.column, pixel.row + 1};
-    }
-    return count;
 }
 
 // As maximumGrey over every column, in one loop that keeps the running maximum in a register.
@@ -117,125 +88,10 @@ double maximumOfView(const matx& grey) {
     return maxGrey;
 }
 
-bool touchesOtherLabel(const matx& labels, double label, const pixelPos* neighbours, int count) {
-    for (int k = 0; k < count; ++k) {
-        const double other = valueAt(labels, neighbours[k]);
-        if (isLabelled(other) && other != label) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// A free pixel whose grey value is strictly below the level (NaN never is).
-bool isClaimable(const matx& grey, const matx& labels, pixelPos pixel, double level) {
-    return isFree(valueAt(labels, pixel)) && valueAt(grey, pixel) < level;
-}
-
-// --- The queue of entries that may still claim -------------------------------------------
-
-// A radix heap on level indices. Bucket 0 holds the entries of level `current`; bucket b > 0
-// those whose index first differs from `current` in bit b - 1, so every index in bucket b
-// is below every index in bucket b + 1. Indices only ever rise: what is queued while level
-// `current` is walked lies above it. Moving to the next level takes the lowest non-empty
-// bucket, makes its least index current and spreads the bucket over the buckets below;
-// an entry only ever moves down, so at most 64 times.
-constexpr int kBuckets = 65;
-constexpr int32_t kNoPixel = -1;
-
-struct LevelQueue {
-    QueueLink* links;
-    int32_t head[kBuckets];
-    int64_t current;
-    int64_t size;
-};
-
-// 1 + the highest bit in which `level` differs from the current index; 0 when it does not.
-int bucketFor(const LevelQueue& q, int64_t level) {
-    uint64_t differing = static_cast<uint64_t>(level) ^ static_cast<uint64_t>(q.current);
-    if (differing == 0) {
-        return 0;
-    }
-#if defined(__GNUC__) || defined(__clang__)
-    return 64 - __builtin_clzll(differing);
-#else
-    int bucket = 1;
-    for (int shift = 32; shift > 0; shift /= 2) {
-        if ((differing >> shift) != 0) {
-            differing >>= shift;
-            bucket += shift;
-        }
-    }
-    return bucket;
-#endif
-}
-
-void link(LevelQueue& q, int bucket, int32_t pixel) {
-    q.links[pixel].next = q.head[bucket];
-    q.head[bucket] = pixel;
-}
-
-void enqueue(LevelQueue& q, int32_t pixel, int64_t level) {
-    q.links[pixel].level = level;
-    link(q, bucketFor(q, level), pixel);
-    ++q.size;
-}
-
-// Makes the least queued index current. Bucket 0 must be empty and the queue not.
-void advancingLevel(LevelQueue& q) {
-    int bucket = 1;
-    while (q.head[bucket] == kNoPixel) {
-        ++bucket;
-    }
-    int64_t least = std::numeric_limits<int64_t>::max();
-    for (int32_t p = q.head[bucket]; p != kNoPixel; p = q.links[p].next) {
-        least = std::min(least, q.links[p].level);
-    }
-    q.current = least;
-    int32_t p = q.head[bucket];
-    q.head[bucket] = kNoPixel;
-    while (p != kNoPixel) {
-        const int32_t following = q.links[p].next;
-        link(q, bucketFor(q, q.links[p].level), p);
-        p = following;
-    }
-}
-
-// Queues an entry under the first level above `wake`, and after the current level `index`,
-// unless no level is above it.
-void queueAt(Grower& g, double wake, int64_t index, pixelPos pixel) {
-    const int64_t level = firstLevelAbove(g.levels, wake);
-    if (level != kNoLevelAbove) {
-        enqueue(g.queue, indexOf(g.grey, pixel), std::max(level, index + 1));
-    }
-}
-
-// Queues a pixel just claimed at level `index`, unless it can never claim: it touches
-// another label, or no free neighbour has a grey value that a level could pass.
-void queueClaimed(Grower& g, pixelPos pixel, double label, int64_t index) {
-    pixelPos neighbours[kMostNeighbours];
-    const int count = neighboursInside(g.labels, pixel, neighbours);
-    double wake = kNeverWakes;
-    for (int k = 0; k < count; ++k) {
-        const double other = valueAt(g.labels, neighbours[k]);
-        if (isFree(other)) {
-            wake = std::min(wake, valueAt(g.grey, neighbours[k]));
-        } else if (other != label) {
-            return;
-        }
-    }
-    if (wake < kNeverWakes) {
-        queueAt(g, wake, index, pixel);
-    }
-}
-
-// --- The steps of the grower --------------------------------------------------------------
-
 // Rows outer, columns inner (not the storage order): seed labels are numbered row by row.
-// Writes every label element and hands each seed, in that order, to `onSeed`; returns the
-// number of seeds.
+// Hands each seed, in that order, to `onSeed` with its label; returns the number of seeds.
 template <class OnSeed>
-int32_t plantingSeeds(const matx& grey, matx& labels, double celllevel, OnSeed onSeed) {
+int32_t plantingSeeds(const matx& grey, double celllevel, OnSeed onSeed) {
     // Counting seeds rather than holding the next label keeps the count within int32 even
     // when every one of 2^31 - 1 pixels is a seed.
     int32_t seeds = 0;
@@ -244,103 +100,474 @@ int32_t plantingSeeds(const matx& grey, matx& labels, double celllevel, OnSeed o
             // Equal to celllevel, or NaN, is no seed.
             if (grey.col[c][r] > celllevel) {
                 ++seeds;
-                const auto label = static_cast<double>(seeds);
-                labels.col[c][r] = label;
-                onSeed(label, pixelPos{c, r});
-            } else {
-                labels.col[c][r] = kUnlabelled;
+                onSeed(seeds, c, r);
             }
         }
     }
     return seeds;
 }
 
-// Takes the entries of the current level out of the queue, in label order, which is frontier
-// order; within a label any order will do.
-void takingLevel(Grower& g, std::vector<ClaimingEntry>& batch) {
-    LevelQueue& q = g.queue;
-    batch.clear();
-    for (int32_t p = q.head[0]; p != kNoPixel; p = q.links[p].next) {
-        const pixelPos pixel = pixelAt(g.grey, p);
-        batch.push_back({valueAt(g.labels, pixel), pixel});
-    }
-    q.head[0] = kNoPixel;
-    q.size -= static_cast<int64_t>(batch.size());
-    std::sort(batch.begin(), batch.end(),
-              [](const ClaimingEntry& a, const ClaimingEntry& b) { return a.label < b.label; });
-}
-
-// One entry at the level of index `index`, exactly as the frontier walk walks it: nothing
-// when it touches another label, else every claimable neighbour in order. Claims are written
-// at once, so later entries see them in their touch tests and claims, and wait in the queue
-// for a later level. The entry itself goes back under the level of its remaining free
-// neighbours, if any.
-void walkingEntry(Grower& g, const ClaimingEntry& entry, int64_t index, double level) {
-    pixelPos neighbours[kMostNeighbours];
-    const int count = neighboursInside(g.labels, entry.pixel, neighbours);
-    if (touchesOtherLabel(g.labels, entry.label, neighbours, count)) {
-        return;
-    }
-    double wake = kNeverWakes;
-    for (int i = 0; i < count; ++i) {
-        if (!isFree(valueAt(g.labels, neighbours[i]))) {
-            continue;
-        }
-        const double value = valueAt(g.grey, neighbours[i]);
-        if (value < level) {
-            g.labels.col[neighbours[i].column][neighbours[i].row] = entry.label;
-            queueClaimed(g, neighbours[i], entry.label, index);
-        } else {
-            wake = std::min(wake, value);
-        }
-    }
-    if (wake < kNeverWakes) {
-        queueAt(g, wake, index, entry.pixel);
-    }
-}
-
-// One more ring for every region, with no touch test: a free pixel takes the lowest label
-// among its labelled neighbours. The pixels labelled here hand nothing on: they are listed
-// first and labelled once every pixel has been looked at, so the order of the scan does not
-// matter.
-void wideningRegions(const matx& grey, matx& labels, double level,
-                     std::vector<ClaimingEntry>& widened) {
-    widened.clear();
-    for (int32_t c = 0; c < labels.n; ++c) {
-        for (int32_t r = 0; r < labels.m; ++r) {
-            if (!isClaimable(grey, labels, {c, r}, level)) {
-                continue;
+// The same labels as plantingSeeds, found in storage order (columns outer, rows inner), which
+// reads the image once from end to end instead of a pixel a column apart: the seeds of each
+// row are counted first, so that each row's first label is known, and within a row the
+// columns come in increasing order. `rowLabels` has room for m + 1 counts. Hands each seed to
+// `onSeed` with its label; returns the number of seeds.
+template <class OnSeed>
+int32_t plantingSeedsInStorageOrder(const matx& grey, double celllevel, uint64_t* rowLabels,
+                                    OnSeed onSeed) {
+    std::fill(rowLabels, rowLabels + grey.m + 1, 0);
+    for (int32_t c = 0; c < grey.n; ++c) {
+        const double* column = grey.col[c];
+        for (int32_t r = 0; r < grey.m; ++r) {
+            // Equal to celllevel, or NaN, is no seed.
+            if (column[r] > celllevel) {
+                ++rowLabels[r + 1];
             }
-            pixelPos neighbours[kMostNeighbours];
-            const int count = neighboursInside(labels, {c, r}, neighbours);
-            double lowest = kNeverWakes;
-            for (int i = 0; i < count; ++i) {
-                const double label = valueAt(labels, neighbours[i]);
-                if (isLabelled(label)) {
-                    lowest = std::min(lowest, label);
+        }
+    }
+    // rowLabels[r]: the seeds of the rows above r, so row r's first label is one more.
+    for (int32_t r = 0; r < grey.m; ++r) {
+        rowLabels[r + 1] += rowLabels[r];
+    }
+    const auto seeds = static_cast<int32_t>(rowLabels[grey.m]);
+    for (int32_t c = 0; c < grey.n; ++c) {
+        const double* column = grey.col[c];
+        for (int32_t r = 0; r < grey.m; ++r) {
+            if (column[r] > celllevel) {
+                onSeed(static_cast<int32_t>(++rowLabels[r]), c, r);
+            }
+        }
+    }
+    return seeds;
+}
+
+// When no level runs, the frontier is the seeds in label order, and the final widening walks
+// it as it walks the whole frontier, each entry labelling its claimable neighbours.
+void growingWithoutLevels(const matx& grey, matx& labels, double celllevel) {
+    for (int32_t c = 0; c < labels.n; ++c) {
+        std::fill(labels.col[c], labels.col[c] + labels.m, kUnlabelled);
+    }
+    plantingSeeds(grey, celllevel, [&](int32_t label, int32_t column, int32_t row) {
+        labels.col[column][row] = label;
+    });
+    plantingSeeds(grey, celllevel, [&](int32_t label, int32_t column, int32_t row) {
+        const int32_t neighbours[kMostNeighbours][2] = {
+            {column + 1, row}, {column - 1, row}, {column, row - 1}, {column, row + 1}};
+        for (const auto& [c, r] : neighbours) {
+            if (c >= 0 && c < grey.n && r >= 0 && r < grey.m && isFree(labels.col[c][r]) &&
+                grey.col[c][r] < kFirstLevel) {
+                labels.col[c][r] = label;
+            }
+        }
+    });
+}
+
+// --- The state of each pixel --------------------------------------------------------------
+
+// One 8-byte word per pixel, in a frame one pixel wider than the image on every side so that
+// every pixel of the image has four neighbours:
+//   high 32 bits  the label; 0 while the pixel is free
+//   low 32 bits   while free: the rank of its claim level among the image's claim levels
+//                 (kNoClaim when nothing may claim it: NaN, a value no level passes, the
+//                 frame);
+//                 once labelled: kListed and kSettled
+using PixelState = uint64_t;
+constexpr uint32_t kNoClaim = 0xFFFFFFFFu;
+// Listed to be walked at the current or the next level: listed once is enough.
+constexpr uint64_t kListed = 1;
+// Touches another label: never claims again.
+constexpr uint64_t kSettled = 2;
+
+uint32_t labelIn(PixelState state) {
+    return static_cast<uint32_t>(state >> 32);
+}
+
+uint32_t rankIn(PixelState state) {
+    return static_cast<uint32_t>(state);
+}
+
+PixelState labelled(uint32_t label) {
+    return static_cast<PixelState>(label) << 32;
+}
+
+// Pixel (row r, column c) of the image is element (r + 1) + (c + 1) * frameRows of the state.
+struct Frame {
+    PixelState* state;
+    int64_t frameRows;  // m + 2
+    int32_t m;
+    int32_t n;
+    double perRow;  // 1 / m
+
+    // Pixel p = c * m + r of the image.
+    int64_t framed(int32_t p) const {
+        // The double quotient is off by at most one, either way.
+        auto c = static_cast<int32_t>(static_cast<double>(p) * perRow);
+        if (static_cast<int64_t>(c) * m > p) {
+            --c;
+        } else if (static_cast<int64_t>(c + 1) * m <= p) {
+            ++c;
+        }
+        return p + frameRows + 1 + 2 * static_cast<int64_t>(c);
+    }
+};
+
+// The four neighbours of a framed pixel in the fixed order next column, previous column,
+// previous row, next row. The touch test, the claims and the final widening all go through
+// them in this order; those in the frame are free and never claimable, so they change
+// nothing, as neighbours outside the image must not.
+void neighboursOf(const Frame& frame, int64_t p, int64_t neighbours[kMostNeighbours]) {
+    neighbours[0] = p + frame.frameRows;
+    neighbours[1] = p - frame.frameRows;
+    neighbours[2] = p - 1;
+    neighbours[3] = p + 1;
+}
+
+// --- The free pixels in order of their grey values ----------------------------------------
+
+// A pixel that some level may claim: no seed, and a grey value below `limit`, the level at
+// which the level loop stops (so never NaN). Every such pixel is claimable at the final
+// widening.
+bool isClaimable(double grey, double celllevel, double limit) {
+    return !(grey > celllevel) && grey < limit;
+}
+
+// All grey values below 1.0 share the first claim level, and one key; whole values from 1 on
+// are keys of their own.
+int32_t countingKey(double value) {
+    return value >= kFirstLevel ? static_cast<int32_t>(value) : 0;
+}
+
+// Whether the claimable pixels' grey values of 1.0 and above are whole numbers up to
+// `largestKey`, so that they can be sorted by counting; `topKey` gets the largest.
+bool sortableByCounting(const double* grey, int32_t pixels, double celllevel, double limit,
+                        int32_t largestKey, int32_t& topKey) {
+    double top = 0.0;
+    for (int32_t p = 0; p < pixels; ++p) {
+        const double value = grey[p];
+        if (value >= kFirstLevel && isClaimable(value, celllevel, limit)) {
+            if (value != std::floor(value) || value > largestKey) {
+                return false;
+            }
+            top = std::max(top, value);
+        }
+    }
+    topKey = static_cast<int32_t>(top);
+    return true;
+}
+
+// The claim level of the pixels of counting key `key`.
+int64_t claimLevelOfKey(const LevelTable& levels, int32_t key) {
+    return key == 0 ? 0 : firstLevelAbove(levels, key);
+}
+
+// Puts the claimable pixels in `order` by their grey values, which is the order of their claim
+// levels, and gives each in the frame the rank of its claim level: 0 for the lowest claim
+// level in the image, 1 for the next, and so on; every other pixel gets kNoClaim. Returns how
+// many pixels are claimable. Whole grey values (as 8- and 16-bit images have) up to the number
+// of pixels are sorted by counting in `table` (room for pixels + 2 entries), in storage order
+// within one value, so that they are met in memory order; any others by comparison.
+int32_t sortingClaimable(const Frame& frame, const double* grey, double celllevel,
+                         const LevelTable& levels, double limit, int32_t* order,
+                         uint64_t* table) {
+    const int32_t pixels = frame.m * frame.n;
+    std::fill(frame.state, frame.state + frame.frameRows * (frame.n + 2), PixelState{kNoClaim});
+    int32_t topKey = 0;
+    if (sortableByCounting(grey, pixels, celllevel, limit, pixels, topKey)) {
+        // table[key + 1] counts the pixels of a key and, in its high half, holds the key's rank.
+        constexpr uint64_t kCount = 0xFFFFFFFFu;
+        std::fill(table, table + topKey + 2, 0);
+        for (int32_t p = 0; p < pixels; ++p) {
+            if (isClaimable(grey[p], celllevel, limit)) {
+                ++table[countingKey(grey[p]) + 1];
+            }
+        }
+        uint64_t rank = 0;
+        int64_t lastLevel = -1;
+        for (int32_t key = 0; key <= topKey; ++key) {
+            if (table[key + 1] != 0) {
+                const int64_t level = claimLevelOfKey(levels, key);
+                rank += lastLevel >= 0 && level != lastLevel ? 1 : 0;
+                lastLevel = level;
+            }
+            table[key + 1] |= rank << 32;
+        }
+        // Memory order: one pass over the grey values, the frame and the table.
+        for (int32_t c = 0; c < frame.n; ++c) {
+            const double* column = grey + static_cast<std::size_t>(c) * frame.m;
+            PixelState* framed = frame.state + (c + 1) * frame.frameRows + 1;
+            for (int32_t r = 0; r < frame.m; ++r) {
+                if (isClaimable(column[r], celllevel, limit)) {
+                    framed[r] = table[countingKey(column[r]) + 1] >> 32;
                 }
             }
-            if (lowest < kNeverWakes) {
-                widened.push_back({lowest, {c, r}});
+        }
+        // Counts to starts: table[key] becomes the first place of key's pixels.
+        uint64_t start = 0;
+        for (int32_t key = 0; key <= topKey; ++key) {
+            const uint64_t count = table[key + 1] & kCount;
+            table[key] = start;
+            start += count;
+        }
+        for (int32_t p = 0; p < pixels; ++p) {
+            if (isClaimable(grey[p], celllevel, limit)) {
+                order[table[countingKey(grey[p])]++] = p;
             }
         }
+        return static_cast<int32_t>(start);
     }
-    for (const ClaimingEntry& pixel : widened) {
-        labels.col[pixel.pixel.column][pixel.pixel.row] = pixel.label;
+    int32_t count = 0;
+    for (int32_t p = 0; p < pixels; ++p) {
+        if (isClaimable(grey[p], celllevel, limit)) {
+            order[count++] = p;
+        }
+    }
+    std::sort(order, order + count, [grey](int32_t a, int32_t b) {
+        return grey[a] < grey[b] || (grey[a] == grey[b] && a < b);
+    });
+    uint32_t rank = 0;
+    int64_t claimLevel = -1;
+    double value = std::numeric_limits<double>::quiet_NaN();
+    for (int32_t k = 0; k < count; ++k) {
+        const int32_t p = order[k];
+        if (!(grey[p] == value)) {
+            value = grey[p];
+            const int64_t level = firstLevelAbove(levels, value);
+            rank += claimLevel >= 0 && level != claimLevel ? 1 : 0;
+            claimLevel = level;
+        }
+        frame.state[frame.framed(p)] = rank;
+    }
+    return count;
+}
+
+// --- The walk -------------------------------------------------------------------------------
+
+// An entry to walk: its label in the high 31 bits, so that entries sort by label, and its
+// framed pixel in the low 33 (a frame of up to three times 2^31 pixels).
+using Entry = uint64_t;
+constexpr int kPixelBits = 33;
+
+Entry entryOf(uint32_t label, int64_t p) {
+    return (static_cast<uint64_t>(label) << kPixelBits) | static_cast<uint64_t>(p);
+}
+
+int64_t pixelOf(Entry entry) {
+    return static_cast<int64_t>(entry & ((uint64_t{1} << kPixelBits) - 1));
+}
+
+uint32_t labelOf(Entry entry) {
+    return static_cast<uint32_t>(entry >> kPixelBits);
+}
+
+struct Walk {
+    Frame frame;
+    const double* grey;
+    const LevelTable& levels;
+    const int32_t* byGrey;  // the claimable pixels in order of their grey values
+    int32_t byGreyCount;
+    int32_t byGreyNext;     // the first whose claim level has not come yet
+    uint32_t claimable;     // ranks below this are claimable at the current level
+    Entry* claimed;         // the pixels claimed at the current level, in label order
+    int32_t claimedCount;
+};
+
+// The claim level of the next pixel in grey order, whose claim level has not come yet;
+// kNoLevelAbove when there is none.
+int64_t nextClaimLevel(const Walk& w) {
+    if (w.byGreyNext == w.byGreyCount) {
+        return kNoLevelAbove;
+    }
+    return firstLevelAbove(w.levels, w.grey[w.byGrey[w.byGreyNext]]);
+}
+
+// A level's entries lie all over the image, and on a large one each would wait for memory in
+// turn: the walk asks for the memory of the entry this many places ahead.
+constexpr int32_t kAhead = 16;
+
+void fetch(const PixelState* address) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address, 1);
+#else
+    static_cast<void>(address);
+#endif
+}
+
+// The state words a walk of pixel p reads: p's own, whose cache line mostly holds its row
+// neighbours too, and its column neighbours'.
+void fetchingAround(const Frame& frame, int64_t p) {
+    fetch(frame.state + p - frame.frameRows);
+    fetch(frame.state + p);
+    fetch(frame.state + p + frame.frameRows);
+}
+
+// A pixel just claimed at the current level: listed for the next level when it may claim
+// there, that is when it touches no other label and a free neighbour's claim level is at most
+// the next level (rank below `claimableNext`); settled when it touches another label. If its
+// free neighbours' claim levels lie further up, they will name it when they come.
+void listingClaimed(Walk& w, int64_t p, uint32_t label, uint32_t claimableNext) {
+    PixelState* state = w.frame.state;
+    int64_t neighbours[kMostNeighbours];
+    neighboursOf(w.frame, p, neighbours);
+    bool mayClaim = false;
+    for (int64_t q : neighbours) {
+        const PixelState other = state[q];
+        const uint32_t otherLabel = labelIn(other);
+        if (otherLabel == 0) {
+            mayClaim = mayClaim || rankIn(other) < claimableNext;
+        } else if (otherLabel != label) {
+            state[p] |= kSettled;
+            return;
+        }
+    }
+    if (mayClaim) {
+        state[p] |= kListed;
+        w.claimed[w.claimedCount++] = entryOf(label, p);
     }
 }
 
-// The final widening when no level ran: the frontier is then the seeds in label order, and
-// is walked as the whole frontier is, each entry labelling its claimable neighbours.
-void wideningFromSeeds(const matx& grey, matx& labels, double level,
-                       const std::vector<ClaimingEntry>& seeds) {
-    for (const ClaimingEntry& seed : seeds) {
-        pixelPos neighbours[kMostNeighbours];
-        const int count = neighboursInside(labels, seed.pixel, neighbours);
-        for (int i = 0; i < count; ++i) {
-            if (isClaimable(grey, labels, neighbours[i], level)) {
-                labels.col[neighbours[i].column][neighbours[i].row] = seed.label;
+// One entry, exactly as the frontier walk walks it: nothing when it touches another label,
+// else every claimable neighbour in order. Claims are written at once, so later entries see
+// them in their touch tests and claims.
+void walkingEntry(Walk& w, Entry entry, uint32_t claimableNext) {
+    PixelState* state = w.frame.state;
+    const int64_t p = pixelOf(entry);
+    const uint32_t label = labelOf(entry);
+    state[p] &= ~kListed;
+    int64_t neighbours[kMostNeighbours];
+    neighboursOf(w.frame, p, neighbours);
+    for (int64_t q : neighbours) {
+        const uint32_t other = labelIn(state[q]);
+        if (other != 0 && other != label) {
+            state[p] |= kSettled;
+            return;
+        }
+    }
+    for (int64_t q : neighbours) {
+        const PixelState other = state[q];
+        if (labelIn(other) == 0 && rankIn(other) < w.claimable) {
+            state[q] = labelled(label);
+            listingClaimed(w, q, label, claimableNext);
+        }
+    }
+}
+
+// Makes the pixels whose claim level is `index` claimable, and lists after `count` entries of
+// `entries` their labelled neighbours that are neither listed nor settled. Returns the new
+// count.
+int32_t namingByClaimLevel(Walk& w, int64_t index, Entry* entries, int32_t count) {
+    PixelState* state = w.frame.state;
+    while (w.byGreyNext < w.byGreyCount) {
+        if (w.byGreyNext + kAhead < w.byGreyCount) {
+            fetchingAround(w.frame, w.frame.framed(w.byGrey[w.byGreyNext + kAhead]));
+        }
+        const int64_t p = w.frame.framed(w.byGrey[w.byGreyNext]);
+        // Still free: nothing is claimed before its claim level comes.
+        const uint32_t rank = rankIn(state[p]);
+        if (rank >= w.claimable) {
+            if (nextClaimLevel(w) > index) {
+                break;
             }
+            w.claimable = rank + 1;
+        }
+        ++w.byGreyNext;
+        int64_t neighbours[kMostNeighbours];
+        neighboursOf(w.frame, p, neighbours);
+        for (int64_t q : neighbours) {
+            const PixelState other = state[q];
+            if (labelIn(other) != 0 && (other & (kListed | kSettled)) == 0) {
+                state[q] |= kListed;
+                entries[count++] = entryOf(labelIn(other), q);
+            }
+        }
+    }
+    return count;
+}
+
+// Puts `count` entries in label order (any order within a label), using `spare` (room for
+// `count`) on the way. Many entries go by their labels' bytes, from the lowest, in stable
+// passes of counting (as many as the largest label has bytes): as fast per entry on a large
+// image as on a small one.
+void sortingByLabel(Entry* entries, int32_t count, Entry* spare) {
+    constexpr int32_t kFewEntries = 256;
+    if (count < kFewEntries) {
+        std::sort(entries, entries + count);
+        return;
+    }
+    uint32_t largest = 0;
+    for (int32_t k = 0; k < count; ++k) {
+        largest = std::max(largest, labelOf(entries[k]));
+    }
+    Entry* from = entries;
+    Entry* to = spare;
+    for (int shift = 0; shift < 32 && (largest >> shift) != 0; shift += 8) {
+        int32_t start[257] = {};
+        for (int32_t k = 0; k < count; ++k) {
+            ++start[((labelOf(from[k]) >> shift) & 0xFF) + 1];
+        }
+        for (int digit = 0; digit < 256; ++digit) {
+            start[digit + 1] += start[digit];
+        }
+        for (int32_t k = 0; k < count; ++k) {
+            to[start[(labelOf(from[k]) >> shift) & 0xFF]++] = from[k];
+        }
+        std::swap(from, to);
+    }
+    if (from != entries) {
+        std::copy(from, from + count, entries);
+    }
+}
+
+// One level: the pixels claimed at the level before (entries[0, fromClaims), in label order)
+// and those named by claim level, merged in label order and walked. The pixels claimed here
+// go to w.claimed.
+void walkingLevel(Walk& w, int64_t index, Entry* entries, int32_t fromClaims) {
+    const int32_t count = namingByClaimLevel(w, index, entries, fromClaims);
+    // The list of claims is empty until the walk starts.
+    sortingByLabel(entries + fromClaims, count - fromClaims, w.claimed);
+    // The pixels of the next claim level become claimable at the next level.
+    const uint32_t claimableNext = w.claimable + (nextClaimLevel(w) == index + 1 ? 1 : 0);
+    w.claimedCount = 0;
+    int32_t a = 0;
+    int32_t b = fromClaims;
+    while (a < fromClaims || b < count) {
+        // Either run first at equal labels: the order within a label does not matter.
+        if (b == count || (a < fromClaims && labelOf(entries[a]) <= labelOf(entries[b]))) {
+            if (a + kAhead < fromClaims) {
+                fetchingAround(w.frame, pixelOf(entries[a + kAhead]));
+            }
+            walkingEntry(w, entries[a++], claimableNext);
+        } else {
+            if (b + kAhead < count) {
+                fetchingAround(w.frame, pixelOf(entries[b + kAhead]));
+            }
+            walkingEntry(w, entries[b++], claimableNext);
+        }
+    }
+}
+
+// Writes the label image, widening every region by one more ring on the way: a free pixel
+// that the final level may claim takes the lowest label among its labelled neighbours, which
+// is the label of the first of them in frontier order. The widening reads only the state,
+// which it leaves as it is, so the pixels it labels hand nothing on.
+void writingLabels(const Frame& frame, matx& labels) {
+    for (int32_t c = 0; c < frame.n; ++c) {
+        double* column = labels.col[c];
+        const int64_t first = (c + 1) * frame.frameRows + 1;
+        for (int32_t r = 0; r < frame.m; ++r) {
+            const int64_t p = first + r;
+            const PixelState state = frame.state[p];
+            uint32_t label = labelIn(state);
+            if (label == 0 && rankIn(state) != kNoClaim) {
+                int64_t neighbours[kMostNeighbours];
+                neighboursOf(frame, p, neighbours);
+                for (int64_t q : neighbours) {
+                    const uint32_t other = labelIn(frame.state[q]);
+                    if (other != 0 && (label == 0 || other < label)) {
+                        label = other;
+                    }
+                }
+            }
+            column[r] = label;
         }
     }
 }
@@ -378,65 +605,99 @@ double binadeUnit(int e) {
 
 }  // namespace
 
-GrowthScratch makeGrowthScratch(int32_t pixels) {
-    const auto size = static_cast<std::size_t>(std::max(pixels, 0));
+namespace {
+
+// Blocks from this size on are aligned to a large page and offered for large pages.
+constexpr std::size_t kLargePage = std::size_t{2} << 20;
+constexpr std::size_t kLargeBlock = 2 * kLargePage;
+
+template <class T>
+ScratchArray<T> scratchArray(std::size_t count) {
+    const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(T);
+    if (bytes < kLargeBlock) {
+        return ScratchArray<T>(static_cast<T*>(::operator new(bytes)), ScratchRelease{false});
+    }
+    void* block = ::operator new(bytes, std::align_val_t{kLargePage});
+#if defined(__linux__)
+    // Advice only, on the whole large pages of the block: without them it works as well, a
+    // little slower.
+    madvise(block, bytes / kLargePage * kLargePage, MADV_HUGEPAGE);
+#endif
+    return ScratchArray<T>(static_cast<T*>(block), ScratchRelease{true});
+}
+
+}  // namespace
+
+void ScratchRelease::operator()(void* block) const {
+    if (aligned) {
+        ::operator delete(block, std::align_val_t{kLargePage});
+    } else {
+        ::operator delete(block);
+    }
+}
+
+GrowthScratch makeGrowthScratch(int32_t rows, int32_t cols) {
+    const int64_t pixels = std::max<int64_t>(static_cast<int64_t>(rows) * cols, 0);
+    // The counting table of the sort by grey value, pixels + 2 counts, borrows `claimed`.
+    const auto size = static_cast<std::size_t>(pixels) + 2;
     GrowthScratch scratch;
-    scratch.queue.reset(new QueueLink[size]);
-    // Each pixel is queued at most once at a time, and a level's entries come from the queue.
-    scratch.batch.reserve(size);
+    scratch.state = scratchArray<uint64_t>(static_cast<std::size_t>(
+        (std::max(rows, 0) + int64_t{2}) * (std::max(cols, 0) + int64_t{2})));
+    scratch.byGrey = scratchArray<int32_t>(size);
+    scratch.entries = scratchArray<uint64_t>(size);
+    scratch.claimed = scratchArray<uint64_t>(size);
     return scratch;
 }
 
 void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScratch& scratch) {
+    const int32_t pixels = grey.m * grey.n;
+    if (pixels == 0) {
+        return;
+    }
     const double maxGrey = maximumOfView(grey);
     if (!(maxGrey >= kFirstLevel)) {
-        // No level runs: the frontier is the seeds in label order, widened at the first level.
-        std::vector<ClaimingEntry>& seeds = scratch.batch;
-        seeds.clear();
-        plantingSeeds(grey, labels, celllevel, [&](double label, pixelPos pixel) {
-            // Field by field: a whole-record copy out of two smaller stores stalls.
-            seeds.emplace_back();
-            seeds.back().label = label;
-            seeds.back().pixel = pixel;
-        });
-        wideningFromSeeds(grey, labels, kFirstLevel, seeds);
+        growingWithoutLevels(grey, labels, celllevel);
         return;
     }
     const LevelTable levels = levelTable(maxGrey);
     // The levels the plain loop visits are those of index below `stop`: up to the last one
     // not above the largest grey value (all of them when the level sticks at 2^49 below it).
     const int64_t stop = firstLevelAbove(levels, maxGrey);
-    LevelQueue queue;
-    queue.links = scratch.queue.get();
-    std::fill(std::begin(queue.head), std::end(queue.head), kNoPixel);
-    queue.current = 0;
-    queue.size = 0;
-    Grower g{grey, labels, queue, levels};
-    // Every seed is walked at the first level, once all seed labels are written.
-    const int32_t seeds = plantingSeeds(grey, labels, celllevel, [&](double, pixelPos pixel) {
-        enqueue(queue, indexOf(grey, pixel), 0);
-    });
+    // Every grey value that is a number lies below this level, which the final widening uses
+    // (but for values of 2^49 and more, when the level sticks there).
+    const double stopLevel = levelAt(levels, stop);
+
+    const Frame frame{scratch.state.get(), grey.m + int64_t{2}, grey.m, grey.n, 1.0 / grey.m};
+    const double* greyValues = grey.col[0];
+    int32_t* byGrey = scratch.byGrey.get();
+    const int32_t byGreyCount = sortingClaimable(frame, greyValues, celllevel, levels, stopLevel,
+                                                 byGrey, scratch.claimed.get());
+    Entry* entries = scratch.entries.get();
+    const int32_t seeds =
+        plantingSeedsInStorageOrder(grey, celllevel, scratch.claimed.get(),
+                                    [&](int32_t label, int32_t column, int32_t row) {
+            const int64_t p = (column + int64_t{1}) * frame.frameRows + row + 1;
+            frame.state[p] = labelled(static_cast<uint32_t>(label)) | kListed;
+            entries[label - 1] = entryOf(static_cast<uint32_t>(label), p);
+        });
     if (seeds == 0) {
         // No label to spread or widen: every level, and the widening, change nothing.
+        writingLabels(frame, labels);
         return;
     }
-    while (queue.size > 0) {
-        if (queue.head[0] == kNoPixel) {
-            advancingLevel(queue);
-        }
-        const int64_t index = queue.current;
-        if (index >= stop) {
-            break;
-        }
-        takingLevel(g, scratch.batch);
-        const double level = levelAt(levels, index);
-        for (const ClaimingEntry& entry : scratch.batch) {
-            walkingEntry(g, entry, index, level);
-        }
+    Walk w{frame, greyValues, levels, byGrey, byGreyCount, 0, 0, scratch.claimed.get(), 0};
+
+    // Every seed is walked at the first level.
+    int32_t fromClaims = seeds;
+    int64_t index = 0;
+    while (index < stop) {
+        walkingLevel(w, index, entries, fromClaims);
+        std::swap(entries, w.claimed);
+        fromClaims = w.claimedCount;
+        // Nothing listed: the next level that can change anything is the next claim level.
+        index = fromClaims > 0 ? index + 1 : nextClaimLevel(w);
     }
-    // The level at which the plain loop stops, above the largest grey value, so every pixel
-    // whose grey value is a number passes the grey test here.
-    wideningRegions(grey, labels, levelAt(levels, stop), scratch.batch);
+    writingLabels(frame, labels);
 }
 
 double maximumGrey(const double* grey, int32_t count) {

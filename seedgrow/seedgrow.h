@@ -13,11 +13,11 @@
 // Views are matx over column-major doubles; labels are whole numbers stored as doubles.
 // The seed scan and the frontier (every labelled pixel, in the order it is walked at each
 // level) decide which label a contested pixel takes; the grower keeps both exactly, but
-// visits at each level only the entries that can claim at it.
+// visits at each level only the entries that can claim at it, so that its time grows with
+// the number of pixels and not with the number of levels.
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "matx/matx.h"
 
@@ -31,36 +31,37 @@ static_assert(sizeof(pixelPos) == 8, "a pixelPos is two signed 32-bit integers")
 // The label of a pixel that no label has reached.
 constexpr double kUnlabelled = 0.0;
 
-// A frontier entry with its label, by which the entries that may claim at a level are walked.
-struct ClaimingEntry {
-    double label;
-    pixelPos pixel;
+// Scratch of the grower. Large blocks are aligned to 2 MiB and, on Linux, offered to the
+// system for large pages: the walk reads the state all over the image, and with small pages
+// finding where an address lies would cost about as much as the reads themselves.
+struct ScratchRelease {
+    bool aligned = false;
+    void operator()(void* block) const;
 };
+template <class T>
+using ScratchArray = std::unique_ptr<T[], ScratchRelease>;
 
-// A pixel's place in the grower's queue: the index of the level it is queued under, and the
-// next pixel queued in the same bucket.
-struct QueueLink {
-    int64_t level;
-    int32_t next;
-};
-
-// The grower's working space. Pixels are indexed column * m + row.
+// The grower's working space, about 28 bytes a pixel (more on images only a few pixels wide,
+// beside which the frame is large). Left uninitialised: the grower writes every element
+// before it reads it.
 struct GrowthScratch {
-    // The entries that may still claim, queued under the index of the level at which they
-    // may: a radix heap whose buckets are lists linked through the pixels. Left uninitialised:
-    // a pixel's link is written when it is queued and read only while it is.
-    std::unique_ptr<QueueLink[]> queue;
-    // The entries of the current level; the seeds when no level runs; after the last level,
-    // the pixels the final widening labels.
-    std::vector<ClaimingEntry> batch;
+    // One word per pixel, in a frame one pixel wider than the image: its label, or its place
+    // among the levels at which pixels become claimable.
+    ScratchArray<uint64_t> state;
+    // The pixels that a level may claim (column * m + row), in order of their grey values.
+    ScratchArray<int32_t> byGrey;
+    // The entries of the current level and the pixels claimed at it, each with its label;
+    // the second also holds the counting table of the sort by grey value.
+    ScratchArray<uint64_t> entries;
+    ScratchArray<uint64_t> claimed;
 };
 
-// All the working space for an image of `pixels` pixels, obtained at once (std::bad_alloc
+// All the working space for an image of rows x cols pixels, obtained at once (std::bad_alloc
 // when it cannot be), so that nothing is allocated while the labels are grown.
-GrowthScratch makeGrowthScratch(int32_t pixels);
+GrowthScratch makeGrowthScratch(int32_t rows, int32_t cols);
 
 // Writes every element of `labels` (same m and n as `grey`). `scratch` must come from
-// makeGrowthScratch for m*n pixels, which must fit a signed 32-bit int. The level loop must
+// makeGrowthScratch(m, n), and m*n must fit a signed 32-bit int. The level loop must
 // end (see levelsPassMaximum); should it stick at 2^49 instead, growth stops once nothing can
 // change at that level and the regions are widened there.
 void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScratch& scratch);

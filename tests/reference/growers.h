@@ -13,7 +13,7 @@
 using Grower = void (*)(const matx& grey, matx& labels, double celllevel);
 
 inline void growWithModule(const matx& grey, matx& labels, double celllevel) {
-    GrowthScratch scratch = makeGrowthScratch(grey.m * grey.n);
+    GrowthScratch scratch = makeGrowthScratch(grey.m, grey.n);
     spreadingLabels(grey, labels, celllevel, scratch);
 }
 

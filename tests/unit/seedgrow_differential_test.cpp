@@ -278,4 +278,12 @@ TEST(SeedgrowDifferential, AgreesWithTheReferenceOnLargerImages) {
     }
 }
 
+// A few images of up to 512 x 512: levels with thousands of entries, whose sorting by label
+// takes other paths than on small images, and seed labels of several bytes.
+TEST(SeedgrowDifferential, AgreesWithTheReferenceOnImagesUpTo512) {
+    for (uint64_t seed = 1; seed <= 16; ++seed) {
+        ASSERT_NO_FATAL_FAILURE(expectAgreement(90000049 * seed, 512));
+    }
+}
+
 }  // namespace

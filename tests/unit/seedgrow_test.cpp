@@ -317,7 +317,7 @@ TEST(SpreadingLabelsModule, LevelThatNoLongerRisesEndsTheGrowth) {
     const double stuck = std::ldexp(1.0, 49);
     TestImage grey = fromRows({{2 * stuck, 0, stuck - 1, 0, stuck, 0}});
     TestImage labels = filled(1, 6, kStaleLabel);
-    GrowthScratch scratch = makeGrowthScratch(6);
+    GrowthScratch scratch = makeGrowthScratch(1, 6);
     spreadingLabels(*grey.view, *labels.view, stuck + 1000, scratch);
     EXPECT_EQ(std::vector<double>(labels.data.begin(), labels.data.begin() + 6),
               (std::vector<double>{1, 1, 1, 1, 0, 0}));

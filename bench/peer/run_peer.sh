@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds the toolbox (Release) into build-bench/ and runs the peer benchmark against
+# scikit-image (Debian's python3-skimage, run by /usr/bin/python3):
+#   bench/peer/run_peer.sh [--quick] [--huge] [--runs N] [--cpu]
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+build="$here/build-bench"
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCELLKIT_TESTS=OFF > /dev/null
+# The modules the benchmark calls; the other targets are not needed.
+cmake --build "$build" --target ombrisk_octave tavenor3_octave --parallel "$(nproc)" > /dev/null
+/usr/bin/python3 "$here/bench/peer/peer_bench.py" --toolbox "$build/toolbox" "$@"
