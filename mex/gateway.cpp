@@ -57,14 +57,6 @@ OutputArray create_double_matrix(int32_t rows, int32_t cols) {
     return array;
 }
 
-OutputArray create_unset_double_matrix(int32_t rows, int32_t cols) {
-    OutputArray array(mxCreateUninitNumericMatrix(rows, cols, mxDOUBLE_CLASS, mxREAL));
-    if (!array) {
-        throw std::bad_alloc();
-    }
-    return array;
-}
-
 void gateway_detail::store(FailureText& failure, const char* message) {
     std::strncpy(failure.text, message, kMessageCapacity - 1);
     failure.text[kMessageCapacity - 1] = '\0';

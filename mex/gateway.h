@@ -63,9 +63,6 @@ struct ArrayDestroyer {
 using OutputArray = std::unique_ptr<mxArray, ArrayDestroyer>;
 
 OutputArray create_double_matrix(int32_t rows, int32_t cols);
-// The same, its elements left unset: for outputs that the module writes whole, so that the
-// host need not clear them first (on a large image that costs as much as a tenth of a call).
-OutputArray create_unset_double_matrix(int32_t rows, int32_t cols);
 
 namespace gateway_detail {
 constexpr std::size_t kMessageCapacity = 512;

@@ -26,8 +26,9 @@ void tavenor3(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     // Scratch comes first: when it cannot be had, nothing else has been made.
     GrowthScratch scratch = makeGrowthScratch(size.rows, size.cols);
     ViewHandle greyView = make_view(grey, size.rows, size.cols);
-    // Every element of B is written by the grower.
-    OutputArray labels = create_unset_double_matrix(size.rows, size.cols);
+    // Every element of B is written by the grower. The host's cleared double matrix is used
+    // all the same: it is the one creation call every MATLAB host provides.
+    OutputArray labels = create_double_matrix(size.rows, size.cols);
     ViewHandle labelView = make_view(mxGetPr(labels.get()), size.rows, size.cols);
 
     spreadingLabels(*greyView, *labelView, celllevel, scratch);
