@@ -108,7 +108,7 @@ Labels tavenor3(const ColumnMajorDoubles& image, double celllevel) {
     int32_t* out = result.mutable_data();
     if (size.pixels > 0) {
         py::gil_scoped_release unlocked;
-        GrowthScratch scratch = makeGrowthScratch(size.pixels);
+        GrowthScratch scratch = makeGrowthScratch(size.rows, size.cols);
         std::vector<double> labels(static_cast<std::size_t>(size.pixels));
         ViewHandle greyView = make_view(grey, size.rows, size.cols);
         ViewHandle labelView = make_view(labels.data(), size.rows, size.cols);

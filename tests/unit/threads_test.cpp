@@ -69,7 +69,7 @@ std::vector<double> labelled(const std::vector<double>& grey) {
 std::vector<double> grown(const std::vector<double>& grey) {
     auto* data = const_cast<double*>(grey.data());
     std::vector<double> labels(grey.size());
-    GrowthScratch scratch = makeGrowthScratch(kSide * kSide);
+    GrowthScratch scratch = makeGrowthScratch(kSide, kSide);
     ViewHandle greyView = make_view(data, kSide, kSide);
     ViewHandle labelView = make_view(labels.data(), kSide, kSide);
     spreadingLabels(*greyView, *labelView, 254, scratch);
