@@ -148,6 +148,10 @@ mxClassID mxGetClassID(const mxArray* pa) {
     return pa->classid;
 }
 
+size_t mxGetElementSize(const mxArray* pa) {
+    return elementSize(pa->classid);
+}
+
 size_t mxGetM(const mxArray* pa) {
     return pa->dims[0];
 }

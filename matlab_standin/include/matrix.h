@@ -88,6 +88,7 @@ LIBMX_API bool mxIsNumeric(const mxArray* pa);
 LIBMX_API bool mxIsLogical(const mxArray* pa);
 LIBMX_API bool mxIsChar(const mxArray* pa);
 LIBMX_API mxClassID mxGetClassID(const mxArray* pa);
+LIBMX_API size_t mxGetElementSize(const mxArray* pa);
 
 LIBMX_API size_t mxGetM(const mxArray* pa);
 LIBMX_API size_t mxGetN(const mxArray* pa);

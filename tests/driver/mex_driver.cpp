@@ -65,29 +65,6 @@ struct ArrayDestroyer {
 };
 using Array = std::unique_ptr<mxArray, ArrayDestroyer>;
 
-size_t elementBytes(const mxArray* array) {
-    switch (mxGetClassID(array)) {
-        case mxLOGICAL_CLASS:
-        case mxINT8_CLASS:
-        case mxUINT8_CLASS:
-            return 1;
-        case mxCHAR_CLASS:
-        case mxINT16_CLASS:
-        case mxUINT16_CLASS:
-            return 2;
-        case mxSINGLE_CLASS:
-        case mxINT32_CLASS:
-        case mxUINT32_CLASS:
-            return 4;
-        case mxDOUBLE_CLASS:
-        case mxINT64_CLASS:
-        case mxUINT64_CLASS:
-            return 8;
-        default:
-            return 0;
-    }
-}
-
 size_t elementCount(const mxArray* array) {
     return mxGetM(array) * mxGetN(array);
 }
@@ -220,7 +197,7 @@ struct Outcome {
 
 std::vector<uint8_t> bytesOf(const mxArray* array) {
     const auto* data = static_cast<const uint8_t*>(mxGetData(array));
-    const size_t stored = mxIsSparse(array) ? 0 : elementCount(array) * elementBytes(array);
+    const size_t stored = mxIsSparse(array) ? 0 : elementCount(array) * mxGetElementSize(array);
     return data == nullptr ? std::vector<uint8_t>() : std::vector<uint8_t>(data, data + stored);
 }
 
