@@ -211,6 +211,13 @@ def bbbc022_grower():
 
 def run(args):
     header()
+    if args.group in (None, "grower"):
+        run_grower(args)
+    if args.group in (None, "labeller"):
+        run_labeller(args)
+
+
+def run_grower(args):
     quick = args.quick
     # Grower: the sizes for scaling in 8 bits, 512 and 2048 in 16 bits, the real field.
     sides8 = [256] if quick else [256, 512, 1024, 2048, 4096] + ([8192] if args.huge else [])
@@ -223,6 +230,9 @@ def run(args):
     grey, seeds, mask = bbbc022_grower()
     grower(args, "bbbc022 demo input", grey, seeds, 254, mask)
 
+
+def run_labeller(args):
+    quick = args.quick
     # Labeller: 8 and 16 bits, a large 8-bit image, and the real images as the bench has them.
     sizes = [(256, 8)] if quick else [(512, 8), (2048, 8), (512, 16), (2048, 16), (4096, 8)]
     if args.huge:
@@ -250,6 +260,8 @@ def main():
     parser.add_argument("--runs", type=int, default=3, help="runs per workload (best is kept)")
     parser.add_argument("--quick", action="store_true", help="two tiny workloads, one run")
     parser.add_argument("--huge", action="store_true", help="add 8192x8192 workloads")
+    parser.add_argument("--group", choices=("grower", "labeller"), default=None,
+                        help="run one group of workloads only")
     parser.add_argument("--cpu", action="store_true",
                         help="report process CPU time instead of wall-clock time")
     args = parser.parse_args()

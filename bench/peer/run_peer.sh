@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the toolbox (Release) into build-bench/ and runs the peer benchmark against
 # scikit-image (Debian's python3-skimage, run by /usr/bin/python3):
-#   bench/peer/run_peer.sh [--quick] [--huge] [--runs N] [--cpu]
+#   bench/peer/run_peer.sh [--quick] [--huge] [--runs N] [--cpu] [--group grower|labeller]
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build="$here/build-bench"
