@@ -4,7 +4,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="$here/build-bench"
-cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCELLKIT_TESTS=OFF > /dev/null
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCELLKIT_TESTS=OFF -DCELLKIT_PYTHON=OFF \
+    > /dev/null
 cmake --build "$build" --target cellkit_bench --parallel "$(nproc)" > /dev/null
 octave-cli --no-gui --norc --no-history --quiet \
     --eval "addpath('$here/bench'); export_data('$build/bench-data');"

@@ -5,7 +5,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build="$here/build-bench"
-cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCELLKIT_TESTS=OFF > /dev/null
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCELLKIT_TESTS=OFF -DCELLKIT_PYTHON=OFF \
+    > /dev/null
 # The modules the benchmark calls; the other targets are not needed.
 cmake --build "$build" --target ombrisk_octave tavenor3_octave --parallel "$(nproc)" > /dev/null
 /usr/bin/python3 "$here/bench/peer/peer_bench.py" --toolbox "$build/toolbox" "$@"
