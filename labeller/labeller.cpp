@@ -9,9 +9,7 @@
 #include <utility>
 #include <vector>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+#include "matx/pixel_arrays.h"
 
 // The labeller visits only what can change.
 //
@@ -90,9 +88,9 @@ struct Flood {
     // read and written as one word, so the array runs on past the last window (kWordSlack).
     uint8_t* floodedInWindow = nullptr;
     // The blocks under the three arrays above.
-    std::unique_ptr<uint8_t[]> flagsBlock;
-    std::unique_ptr<uint8_t[]> cellLabelBlock;
-    std::unique_ptr<uint8_t[]> countBlock;
+    PixelArray<uint8_t> flagsBlock;
+    PixelArray<int32_t> cellLabelBlock;
+    PixelArray<uint8_t> countBlock;
     std::vector<int32_t> windowsReachingSeedCount;
 
     // Per label: the label it was merged into (itself while it lives), the pixels carrying
@@ -597,29 +595,6 @@ void floodGroup(Flood& f, const FloodOrder& order, size_t group) {
     }
 }
 
-// The per-pixel arrays are reached all over the image at every level. Large ones start on a
-// 2 MiB boundary and, on Linux, ask for transparent huge pages: with 4 KiB pages nearly every
-// such access of a large image would also miss the address translation caches, and each
-// page would cost a fault of its own when first touched.
-constexpr size_t kHugePage = size_t{2} << 20;
-constexpr size_t kSmallestHugeArray = 4 * kHugePage;
-
-uint8_t* allocatePixelArray(std::unique_ptr<uint8_t[]>& block, size_t bytes) {
-    if (bytes < kSmallestHugeArray) {
-        block.reset(new uint8_t[bytes]);
-        return block.get();
-    }
-    block.reset(new uint8_t[bytes + kHugePage]);
-    const auto address = reinterpret_cast<uintptr_t>(block.get());
-    const uintptr_t aligned = (address + kHugePage - 1) & ~(kHugePage - 1);
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    // Advice only: where it is refused, the array works all the same. The tail short of a
-    // whole huge page is left out, so that the advice never reaches past the block.
-    madvise(reinterpret_cast<void*>(aligned), bytes & ~(kHugePage - 1), MADV_HUGEPAGE);
-#endif
-    return reinterpret_cast<uint8_t*>(aligned);
-}
-
 void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit) {
     f.m = grey.m;
     f.n = grey.n;
@@ -627,10 +602,11 @@ void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit
     f.cellSize = cellSize;
     f.cellSizeLimit = cellSizeLimit;
     const size_t padded = static_cast<size_t>(f.m + 2 * kMargin) * static_cast<size_t>(f.stride);
-    f.flags = allocatePixelArray(f.flagsBlock, padded);
+    f.flagsBlock = allocatePixelArray<uint8_t>(padded);
+    f.flags = f.flagsBlock.get();
     std::memset(f.flags, 0, padded);
-    f.cellLabel = reinterpret_cast<int32_t*>(
-        allocatePixelArray(f.cellLabelBlock, padded * sizeof(int32_t)));
+    f.cellLabelBlock = allocatePixelArray<int32_t>(padded);
+    f.cellLabel = f.cellLabelBlock.get();
     for (int32_t r = 1; r <= f.m - 2 && f.n >= 3; ++r) {
         uint8_t* row = f.flags + (r + kMargin) * f.stride + kMargin;
         std::fill(row + 1, row + f.n - 1, kMergePosition);
@@ -640,7 +616,8 @@ void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit
             }
         }
     }
-    f.floodedInWindow = allocatePixelArray(f.countBlock, padded + kWordSlack);
+    f.countBlock = allocatePixelArray<uint8_t>(padded + kWordSlack);
+    f.floodedInWindow = f.countBlock.get();
     std::memset(f.floodedInWindow, 0, padded + kWordSlack);
     // Labels 0 and 1 are not cells; they take places so that labels index directly.
     f.parent = {kNotFlooded, kFlooded};

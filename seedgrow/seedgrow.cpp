@@ -6,9 +6,6 @@
 #include <limits>
 #include <new>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 // The grower walks, at each level, only the frontier entries that may claim at it, and finds
 // them without a priority queue.
@@ -605,47 +602,16 @@ double binadeUnit(int e) {
 
 }  // namespace
 
-namespace {
-
-// Blocks from this size on are aligned to a large page and offered for large pages.
-constexpr std::size_t kLargePage = std::size_t{2} << 20;
-constexpr std::size_t kLargeBlock = 2 * kLargePage;
-
-template <class T>
-ScratchArray<T> scratchArray(std::size_t count) {
-    const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(T);
-    if (bytes < kLargeBlock) {
-        return ScratchArray<T>(static_cast<T*>(::operator new(bytes)), ScratchRelease{false});
-    }
-    void* block = ::operator new(bytes, std::align_val_t{kLargePage});
-#if defined(__linux__)
-    // Advice only, on the whole large pages of the block: without them it works as well, a
-    // little slower.
-    madvise(block, bytes / kLargePage * kLargePage, MADV_HUGEPAGE);
-#endif
-    return ScratchArray<T>(static_cast<T*>(block), ScratchRelease{true});
-}
-
-}  // namespace
-
-void ScratchRelease::operator()(void* block) const {
-    if (aligned) {
-        ::operator delete(block, std::align_val_t{kLargePage});
-    } else {
-        ::operator delete(block);
-    }
-}
-
 GrowthScratch makeGrowthScratch(int32_t rows, int32_t cols) {
     const int64_t pixels = std::max<int64_t>(static_cast<int64_t>(rows) * cols, 0);
     // The counting table of the sort by grey value, pixels + 2 counts, borrows `claimed`.
     const auto size = static_cast<std::size_t>(pixels) + 2;
     GrowthScratch scratch;
-    scratch.state = scratchArray<uint64_t>(static_cast<std::size_t>(
+    scratch.state = allocatePixelArray<uint64_t>(static_cast<std::size_t>(
         (std::max(rows, 0) + int64_t{2}) * (std::max(cols, 0) + int64_t{2})));
-    scratch.byGrey = scratchArray<int32_t>(size);
-    scratch.entries = scratchArray<uint64_t>(size);
-    scratch.claimed = scratchArray<uint64_t>(size);
+    scratch.byGrey = allocatePixelArray<int32_t>(size);
+    scratch.entries = allocatePixelArray<uint64_t>(size);
+    scratch.claimed = allocatePixelArray<uint64_t>(size);
     return scratch;
 }
 

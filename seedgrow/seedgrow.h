@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "matx/matx.h"
+#include "matx/pixel_arrays.h"
 
 // A pixel position: column first, then row.
 struct pixelPos {
@@ -31,29 +32,19 @@ static_assert(sizeof(pixelPos) == 8, "a pixelPos is two signed 32-bit integers")
 // The label of a pixel that no label has reached.
 constexpr double kUnlabelled = 0.0;
 
-// Scratch of the grower. Large blocks are aligned to 2 MiB and, on Linux, offered to the
-// system for large pages: the walk reads the state all over the image, and with small pages
-// finding where an address lies would cost about as much as the reads themselves.
-struct ScratchRelease {
-    bool aligned = false;
-    void operator()(void* block) const;
-};
-template <class T>
-using ScratchArray = std::unique_ptr<T[], ScratchRelease>;
-
 // The grower's working space, about 28 bytes a pixel (more on images only a few pixels wide,
 // beside which the frame is large). Left uninitialised: the grower writes every element
 // before it reads it.
 struct GrowthScratch {
     // One word per pixel, in a frame one pixel wider than the image: its label, or its place
     // among the levels at which pixels become claimable.
-    ScratchArray<uint64_t> state;
+    PixelArray<uint64_t> state;
     // The pixels that a level may claim (column * m + row), in order of their grey values.
-    ScratchArray<int32_t> byGrey;
+    PixelArray<int32_t> byGrey;
     // The entries of the current level and the pixels claimed at it, each with its label;
     // the second also holds the counting table of the sort by grey value.
-    ScratchArray<uint64_t> entries;
-    ScratchArray<uint64_t> claimed;
+    PixelArray<uint64_t> entries;
+    PixelArray<uint64_t> claimed;
 };
 
 // All the working space for an image of rows x cols pixels, obtained at once (std::bad_alloc

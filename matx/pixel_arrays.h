@@ -1,0 +1,50 @@
+#pragma once
+
+// Per-pixel working arrays of the cell algorithms. They are reached all over the image at
+// every level, so large ones start on a 2 MiB boundary and, on Linux, are offered to the
+// system for huge pages: with 4 KiB pages nearly every such access of a large image would
+// also miss the address translation caches, and each page would cost a fault of its own
+// when first touched. Header-only, so that a module keeps it only where it is used.
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// Smaller arrays come from the heap as they are: the alignment would cost more than it saves.
+constexpr std::size_t kSmallestHugeArray = 2 * kHugePage;
+
+struct PixelArrayRelease {
+    bool aligned = false;
+    void operator()(void* block) const {
+        if (aligned) {
+            ::operator delete(block, std::align_val_t{kHugePage});
+        } else {
+            ::operator delete(block);
+        }
+    }
+};
+template <class T>
+using PixelArray = std::unique_ptr<T[], PixelArrayRelease>;
+
+// `count` elements of a trivial type, left uninitialised; std::bad_alloc when they cannot
+// be had.
+template <class T>
+PixelArray<T> allocatePixelArray(std::size_t count) {
+    const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(T);
+    if (bytes < kSmallestHugeArray) {
+        return PixelArray<T>(static_cast<T*>(::operator new(bytes)), PixelArrayRelease{false});
+    }
+    void* block = ::operator new(bytes, std::align_val_t{kHugePage});
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    // Advice only, on the whole huge pages of the block: where it is refused, the array
+    // works all the same, a little slower.
+    madvise(block, bytes / kHugePage * kHugePage, MADV_HUGEPAGE);
+#endif
+    return PixelArray<T>(static_cast<T*>(block), PixelArrayRelease{true});
+}
