@@ -1,11 +1,9 @@
 #include "mex/gateway.h"
 
 #include <cstring>
-#include <limits>
 
 const char kOutOfMemory[] =
     "Out of memory: the working space for this input could not be allocated";
-const char kImageTooLarge[] = "Image input is too large: at most 2147483647 pixels are supported";
 
 void fail(const char* message) {
     throw GatewayError(message);
@@ -40,11 +38,9 @@ double real_double_parameter(const mxArray* array, const char* notRealDouble, co
 }
 
 MatrixSize matrix_size(const mxArray* array, const char* tooLarge) {
-    constexpr uint64_t kLimit = std::numeric_limits<int32_t>::max();
     const uint64_t rows = mxGetM(array);
     const uint64_t cols = mxGetN(array);
-    // Each factor is checked first, so the product cannot wrap in 64 bits.
-    require(rows <= kLimit && cols <= kLimit && rows * cols <= kLimit, tooLarge);
+    require(fitsPixelLimit(rows, cols), tooLarge);
     return {static_cast<int32_t>(rows), static_cast<int32_t>(cols),
             static_cast<int32_t>(rows * cols)};
 }

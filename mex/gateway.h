@@ -16,6 +16,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "mex/pixel_limit.h"
+
 struct GatewayError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
@@ -54,7 +56,6 @@ struct MatrixSize {
 MatrixSize matrix_size(const mxArray* array, const char* tooLarge);
 
 extern const char kOutOfMemory[];
-extern const char kImageTooLarge[];
 
 struct ArrayDestroyer {
     void operator()(mxArray* array) const { mxDestroyArray(array); }

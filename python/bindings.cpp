@@ -18,6 +18,7 @@
 
 #include "labeller/labeller.h"
 #include "matx/view_handle.h"
+#include "mex/pixel_limit.h"
 #include "seedgrow/seedgrow.h"
 #include "tracker/tracker.h"
 
@@ -35,18 +36,20 @@ struct ImageSize {
     int32_t pixels;
 };
 
+std::string named(const char* argument, const char* message) {
+    return std::string(argument) + ": " + message;
+}
+
 // The package has checked the size already; this keeps the kernels' 32-bit counts safe
 // whoever calls the module.
 ImageSize image_size(const py::array& image) {
-    constexpr int64_t kLimit = std::numeric_limits<int32_t>::max();
     if (image.ndim() != 2) {
         throw py::value_error("image must have two dimensions");
     }
-    const int64_t rows = image.shape(0);
-    const int64_t cols = image.shape(1);
-    if (rows > kLimit || cols > kLimit || rows * cols > kLimit) {
-        throw py::value_error(
-            "image: Image input is too large: at most 2147483647 pixels are supported");
+    const auto rows = static_cast<uint64_t>(image.shape(0));
+    const auto cols = static_cast<uint64_t>(image.shape(1));
+    if (!fitsPixelLimit(rows, cols)) {
+        throw py::value_error(named("image", kImageTooLarge));
     }
     return {static_cast<int32_t>(rows), static_cast<int32_t>(cols),
             static_cast<int32_t>(rows * cols)};
@@ -60,10 +63,6 @@ void copy_labels(const std::vector<double>& labels, const ImageSize& size, int32
                 static_cast<int32_t>(labels[r + static_cast<std::size_t>(c) * size.rows]);
         }
     }
-}
-
-std::string named(const char* argument, const char* message) {
-    return std::string(argument) + ": " + message;
 }
 
 Labels ombrisk(const ColumnMajorDoubles& image, double cellSizeLimit, double threshold) {
@@ -188,6 +187,7 @@ PYBIND11_MODULE(_core, m) {
     m.doc() = "The toolbox's kernels; call them through the cellkit package, which checks "
               "and converts the arguments.";
     m.attr("__version__") = CELLKIT_VERSION;
+    m.attr("IMAGE_TOO_LARGE") = kImageTooLarge;
     m.attr("NOT_UINT8") = kNotUint8Message;
     m.attr("FRAME_TOO_LARGE") = kFrameTooLargeMessage;
     m.attr("TOO_MANY_FRAMES") = kTooManyFramesMessage;

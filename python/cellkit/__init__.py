@@ -35,8 +35,6 @@ __all__ = ["ombrisk", "tavenor3", "vesquin4", "tracks_table", "Tracks", "TRACKS_
 TRACKS_COLUMNS = ("track_id", "t", "y", "x")
 
 _INT32_MAX = 2**31 - 1
-_IMAGE_TOO_LARGE = "Image input is too large: at most 2147483647 pixels are supported"
-
 
 def _grey_image(image, name):
     """The image as the kernels take it: float64 in column-major (Fortran) order."""
@@ -48,7 +46,7 @@ def _grey_image(image, name):
         raise ValueError(f"{name} must have two dimensions (rows, columns), not {array.ndim}")
     rows, cols = array.shape
     if rows > _INT32_MAX or cols > _INT32_MAX or rows * cols > _INT32_MAX:
-        raise ValueError(f"{name}: {_IMAGE_TOO_LARGE}")
+        raise ValueError(f"{name}: {_core.IMAGE_TOO_LARGE}")
     # numpy rounds to the nearest double, as double() does (int64 beyond 2^53 included).
     return np.asfortranarray(array, dtype=np.float64)
 

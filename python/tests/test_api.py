@@ -164,10 +164,10 @@ def test_calls_from_several_threads_give_the_serial_results():
 def test_dask_example_on_a_local_cluster(tmp_path):
     distributed = pytest.importorskip("distributed")
     from PIL import Image
-    spec = importlib.util.spec_from_file_location(
+    location = importlib.util.spec_from_file_location(
         "dask_label_folder", SOURCE / "examples" / "dask_label_folder.py")
-    example = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(example)
+    example = importlib.util.module_from_spec(location)
+    location.loader.exec_module(example)
 
     images = tmp_path / "images"
     images.mkdir()
