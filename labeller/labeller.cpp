@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
 #include <queue>
 #include <utility>
 #include <vector>
@@ -98,7 +99,8 @@ struct Flood {
     std::vector<int32_t> parent;
     std::vector<int32_t> carriers;
     std::vector<int32_t> firstWatch;
-    std::vector<Watch> watches;
+    // About one watch for every two pixels on cell images.
+    std::vector<Watch, PixelAllocator<Watch>> watches;
 
     // Flooded pixels beside a cell, to be claimed by the next growth pass.
     std::vector<int32_t> growthQueue;
@@ -466,7 +468,8 @@ double floodingLevel(double grey) {
 // The pixels that flood at some level up to lastLevel, grouped by that level in increasing
 // order: group k floods at levels[k] and holds pixels[starts[k] .. starts[k+1]).
 struct FloodOrder {
-    std::vector<int32_t> pixels;
+    PixelArray<int32_t> pixels;
+    size_t count = 0;  // of pixels
     std::vector<double> levels;
     std::vector<size_t> starts;
 };
@@ -540,7 +543,7 @@ void sortByCounting(const Flood& f, const matx& grey, double lastLevel, FloodOrd
 
 void sortByComparison(const Flood& f, const matx& grey, double lastLevel, FloodOrder& order) {
     std::vector<std::pair<double, int32_t>> flooding;
-    flooding.reserve(order.pixels.size());
+    flooding.reserve(order.count);
     forEachFloodingPixel(f, grey, lastLevel,
                          [&](double level, int32_t p) { flooding.emplace_back(level, p); });
     std::sort(flooding.begin(), flooding.end());
@@ -556,7 +559,8 @@ void sortByComparison(const Flood& f, const matx& grey, double lastLevel, FloodO
 FloodOrder pixelsByFloodingLevel(const Flood& f, const matx& grey, double lastLevel) {
     FloodOrder order;
     const size_t flooding = countFloodingPixels(grey, lastLevel);
-    order.pixels.resize(flooding);
+    order.pixels = allocatePixelArray<int32_t>(flooding);
+    order.count = flooding;
     if (lastLevel <= std::max(kCountingSortLevels, 2.0 * static_cast<double>(flooding))) {
         sortByCounting(f, grey, lastLevel, order);
     } else {
@@ -579,7 +583,7 @@ void floodGroup(Flood& f, const FloodOrder& order, size_t group) {
     const size_t end = order.starts[group + 1];
     for (size_t k = order.starts[group]; k < end; ++k) {
 #if defined(__GNUC__)
-        if (k + kPrefetchAhead < order.pixels.size()) {
+        if (k + kPrefetchAhead < order.count) {
             const int32_t ahead = order.pixels[k + kPrefetchAhead];
             const uint8_t* count = f.floodedInWindow + firstWindowAround(f, ahead);
             for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
@@ -673,6 +677,15 @@ void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double ma
         }
     }
     writeLabels(f, labels);
+}
+
+CellSizeTable allocateCellSizeTable(int32_t pixels) {
+    const auto entries = static_cast<std::size_t>(std::max(pixels, 1));
+    CellSizeTable table(static_cast<int32_t*>(std::calloc(entries, sizeof(int32_t))));
+    if (!table) {
+        throw std::bad_alloc();
+    }
+    return table;
 }
 
 double largestGreyValue(const double* grey, int32_t count) {

@@ -17,6 +17,8 @@
 // columns inner): the order decides ties, stamp overlaps and merge chains.
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 #include "matx/matx.h"
 
@@ -32,11 +34,21 @@ constexpr int32_t kMinFloodedInWindow = 11;
 // from 3 to m-4 (and n-4), so rows 0 and m-1 and columns 0 and n-1 are never stamped.
 constexpr int32_t kFirstWindowCentre = 3;
 
-// Runs every level on `labels`, which must be all kNotFlooded, with `cellSize` all zero
-// and holding at least m*n entries (indexed by label). On return `cellSize` holds, for
+// Runs every level and writes every element of `labels` (its contents on entry do not
+// matter), with `cellSize` all zero and holding at least m*n entries (indexed by label). On return `cellSize` holds, for
 // every label, the pixels it gained by growing and merging (0 for merged-away labels).
 void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double maxGrey,
                     double cellSizeLimit, double threshold);
+
+// A cell-size table of `pixels` zero entries, for labellingCells; std::bad_alloc when it
+// cannot be had. It comes cleared from the C allocator, which for a large table hands out
+// fresh pages that cost nothing until written: only the entries of issued labels, a small
+// part of the table, ever are.
+struct CellSizeRelease {
+    void operator()(int32_t* table) const { std::free(table); }
+};
+using CellSizeTable = std::unique_ptr<int32_t[], CellSizeRelease>;
+CellSizeTable allocateCellSizeTable(int32_t pixels);
 
 // The largest element of `grey`, never below 0; NaN elements never count.
 double largestGreyValue(const double* grey, int32_t count);

@@ -1,7 +1,5 @@
 // B = ombrisk(CellImage, cellSizeLimit, threshold): labels dark cells by level flooding.
 
-#include <vector>
-
 #include "labeller/labeller.h"
 #include "matx/view_handle.h"
 #include "mex/gateway.h"
@@ -31,18 +29,13 @@ void ombrisk(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const double maxGrey = largestGreyValue(grey, size.pixels);
     require(levelsAreFinite(maxGrey), kEndlessLevelsMessage);
 
-    std::vector<int32_t> cellSize(static_cast<std::size_t>(size.pixels), 0);
+    const CellSizeTable cellSize = allocateCellSizeTable(size.pixels);
     ViewHandle greyView = make_view(grey, size.rows, size.cols);
     OutputArray labels = create_double_matrix(size.rows, size.cols);
     ViewHandle labelView = make_view(mxGetPr(labels.get()), size.rows, size.cols);
-    // A new array's contents are not relied on.
-    for (int32_t r = 0; r < size.rows; ++r) {
-        for (int32_t c = 0; c < size.cols; ++c) {
-            labelView->col[c][r] = kNotFlooded;
-        }
-    }
 
-    labellingCells(*greyView, *labelView, cellSize.data(), maxGrey, cellSizeLimit, threshold);
+    // Writes every element of B: the new array's contents are not relied on.
+    labellingCells(*greyView, *labelView, cellSize.get(), maxGrey, cellSizeLimit, threshold);
     plhs[0] = labels.release();
 }
 

@@ -48,3 +48,26 @@ PixelArray<T> allocatePixelArray(std::size_t count) {
 #endif
     return PixelArray<T>(static_cast<T*>(block), PixelArrayRelease{true});
 }
+
+// For a std::vector that grows to a per-pixel size: its large blocks are taken as
+// allocatePixelArray takes them.
+template <class T>
+struct PixelAllocator {
+    using value_type = T;
+    PixelAllocator() = default;
+    template <class U>
+    explicit PixelAllocator(const PixelAllocator<U>& /*other*/) {}
+    T* allocate(std::size_t count) { return allocatePixelArray<T>(count).release(); }
+    void deallocate(T* block, std::size_t count) {
+        PixelArrayRelease{std::max<std::size_t>(count, 1) * sizeof(T) >= kSmallestHugeArray}(
+            block);
+    }
+};
+template <class T, class U>
+bool operator==(const PixelAllocator<T>& /*a*/, const PixelAllocator<U>& /*b*/) {
+    return true;
+}
+template <class T, class U>
+bool operator!=(const PixelAllocator<T>& /*a*/, const PixelAllocator<U>& /*b*/) {
+    return false;
+}

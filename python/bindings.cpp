@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "labeller/labeller.h"
+#include "matx/pixel_arrays.h"
 #include "matx/view_handle.h"
 #include "mex/pixel_limit.h"
 #include "seedgrow/seedgrow.h"
@@ -56,7 +57,7 @@ ImageSize image_size(const py::array& image) {
 }
 
 // Labels are whole numbers below 2^31 held in doubles, column-major; the result is row-major.
-void copy_labels(const std::vector<double>& labels, const ImageSize& size, int32_t* out) {
+void copy_labels(const double* labels, const ImageSize& size, int32_t* out) {
     for (int32_t r = 0; r < size.rows; ++r) {
         for (int32_t c = 0; c < size.cols; ++c) {
             out[static_cast<std::size_t>(r) * size.cols + c] =
@@ -81,13 +82,15 @@ Labels ombrisk(const ColumnMajorDoubles& image, double cellSizeLimit, double thr
     int32_t* out = result.mutable_data();
     if (size.pixels > 0) {
         py::gil_scoped_release unlocked;
-        std::vector<int32_t> cellSize(static_cast<std::size_t>(size.pixels), 0);
-        std::vector<double> labels(static_cast<std::size_t>(size.pixels), kNotFlooded);
+        const CellSizeTable cellSize = allocateCellSizeTable(size.pixels);
+        // Every element is written by the labeller.
+        const PixelArray<double> labels =
+            allocatePixelArray<double>(static_cast<std::size_t>(size.pixels));
         ViewHandle greyView = make_view(grey, size.rows, size.cols);
-        ViewHandle labelView = make_view(labels.data(), size.rows, size.cols);
-        labellingCells(*greyView, *labelView, cellSize.data(), maxGrey, cellSizeLimit,
+        ViewHandle labelView = make_view(labels.get(), size.rows, size.cols);
+        labellingCells(*greyView, *labelView, cellSize.get(), maxGrey, cellSizeLimit,
                        threshold);
-        copy_labels(labels, size, out);
+        copy_labels(labels.get(), size, out);
     }
     return result;
 }
@@ -108,11 +111,13 @@ Labels tavenor3(const ColumnMajorDoubles& image, double celllevel) {
     if (size.pixels > 0) {
         py::gil_scoped_release unlocked;
         GrowthScratch scratch = makeGrowthScratch(size.rows, size.cols);
-        std::vector<double> labels(static_cast<std::size_t>(size.pixels));
+        // Every element is written by the grower.
+        const PixelArray<double> labels =
+            allocatePixelArray<double>(static_cast<std::size_t>(size.pixels));
         ViewHandle greyView = make_view(grey, size.rows, size.cols);
-        ViewHandle labelView = make_view(labels.data(), size.rows, size.cols);
+        ViewHandle labelView = make_view(labels.get(), size.rows, size.cols);
         spreadingLabels(*greyView, *labelView, celllevel, scratch);
-        copy_labels(labels, size, out);
+        copy_labels(labels.get(), size, out);
     }
     return result;
 }
