@@ -41,10 +41,10 @@
 // forcing only ever stops, never starts, so no failed pair dates from a forced pass.
 //
 // What is left costs mostly memory traffic: a level's pixels lie scattered over the image.
-// So the per-pixel state is kept small (a byte of flags and a byte of window count, the
-// 4-byte label read only for cell pixels), the flood asks for what it will touch a few
-// pixels ahead, and the working space stays near 6 bytes a pixel plus the 4-byte flooding
-// order, the queues and the merge watches: 17 to 23 bytes a pixel in all on cell images.
+// So the per-pixel state is kept small and in as few cache lines as a pixel's rules reach (a
+// word holding label and flags together, and a byte of window count), the flood asks for
+// what it will touch a few pixels ahead, and the working space stays near 5 bytes a pixel
+// plus the 4-byte flooding order, the queues and the merge watches.
 
 namespace {
 
@@ -61,17 +61,16 @@ constexpr int32_t kNoWatch = -1;
 // the order in which window centres and merge positions are visited.
 constexpr int32_t kMargin = kWindowHalfWidth;
 
-// Per pixel, one byte of flags: its state (kNotFlooded when neither state flag is set), what
-// its place allows, computed once (whether it is a window centre, rows and columns
-// 3 .. size-4, and whether pairs are examined from it, rows and columns 1 .. size-2), and
-// which queues hold it. Most tests of a neighbour need its state alone, and a byte per pixel
-// keeps far more of the image in the caches than its label would.
-constexpr uint8_t kIsFlooded = 1;
-constexpr uint8_t kIsCell = 2;
-constexpr uint8_t kWindowCentre = 4;
-constexpr uint8_t kMergePosition = 8;
-constexpr uint8_t kInGrowthQueue = 16;
-constexpr uint8_t kInMergeQueue = 32;
+// Per pixel, one 32-bit word: its label as written in the low bits (kNotFlooded, kFlooded, or
+// a cell label, which may since have been merged away and then resolves through `parent`),
+// whether pairs are examined from it (rows and columns 1 .. size-2, set once), and which
+// queues hold it. A flood, a claim and a merge read and write the words of a pixel and its
+// four neighbours, so keeping label and flags together spares a second array's cache lines.
+// Labels stay below 2^28: at most one for every 11 pixels of fewer than 2^31 is issued.
+constexpr uint32_t kLabelBits = 0x0FFFFFFFu;
+constexpr uint32_t kMergePosition = 1u << 28;
+constexpr uint32_t kInGrowthQueue = 1u << 29;
+constexpr uint32_t kInMergeQueue = 1u << 30;
 
 struct Flood {
     int32_t m = 0;
@@ -81,16 +80,14 @@ struct Flood {
     int32_t* cellSize = nullptr;
     int32_t lastLabel = kFlooded;
 
-    uint8_t* flags = nullptr;
-    // The cell label as written, read only where kIsCell is set (the rest is never
-    // initialised); a label merged away since resolves through `parent`.
-    int32_t* cellLabel = nullptr;
-    // Per window centre: how many of its 25 pixels are kFlooded. A row of five counts is
-    // read and written as one word, so the array runs on past the last window (kWordSlack).
+    uint32_t* state = nullptr;
+    // Per window: how many of its 25 pixels are kFlooded, from 0 where a window centre lies
+    // and from kNoCentre elsewhere, so that only centres ever reach the seed count. A row of
+    // five counts is read and written as one word, so the array runs on past the last window
+    // (kWordSlack).
     uint8_t* floodedInWindow = nullptr;
-    // The blocks under the three arrays above.
-    PixelArray<uint8_t> flagsBlock;
-    PixelArray<int32_t> cellLabelBlock;
+    // The blocks under the two arrays above.
+    PixelArray<uint32_t> stateBlock;
     PixelArray<uint8_t> countBlock;
     std::vector<int32_t> windowsReachingSeedCount;
 
@@ -123,26 +120,31 @@ int32_t currentLabel(Flood& f, int32_t label) {
     return label;
 }
 
+int32_t writtenLabel(uint32_t state) {
+    return static_cast<int32_t>(state & kLabelBits);
+}
+
 bool isCell(const Flood& f, int32_t p) {
-    return (f.flags[p] & kIsCell) != 0;
+    return writtenLabel(f.state[p]) >= kFirstCellLabel;
 }
 
 bool isFlooded(const Flood& f, int32_t p) {
-    return (f.flags[p] & kIsFlooded) != 0;
+    return writtenLabel(f.state[p]) == kFlooded;
+}
+
+void writeLabel(Flood& f, int32_t p, int32_t label) {
+    f.state[p] = (f.state[p] & ~kLabelBits) | static_cast<uint32_t>(label);
 }
 
 // kNotFlooded, kFlooded or the pixel's cell label. A pixel whose label was merged away is
 // given the surviving label, so that the next reading need not follow the merges again.
 int32_t labelAt(Flood& f, int32_t p) {
-    if (!isCell(f, p)) {
-        return isFlooded(f, p) ? kFlooded : kNotFlooded;
-    }
-    const int32_t value = f.cellLabel[p];
-    if (f.parent[value] == value) {
+    const int32_t value = writtenLabel(f.state[p]);
+    if (value < kFirstCellLabel || f.parent[value] == value) {
         return value;
     }
     const int32_t label = currentLabel(f, value);
-    f.cellLabel[p] = label;
+    writeLabel(f, p, label);
     return label;
 }
 
@@ -159,8 +161,8 @@ int32_t issueLabel(Flood& f) {
 }
 
 void queueGrowth(Flood& f, int32_t p) {
-    if ((f.flags[p] & (kIsFlooded | kInGrowthQueue)) == kIsFlooded) {
-        f.flags[p] |= kInGrowthQueue;
+    if ((f.state[p] & (kLabelBits | kInGrowthQueue)) == kFlooded) {
+        f.state[p] |= kInGrowthQueue;
         f.growthQueue.push_back(p);
     }
 }
@@ -182,29 +184,30 @@ int32_t firstNeighbouringCell(Flood& f, int32_t p) {
 }
 
 void queueMerge(Flood& f, int32_t position) {
-    if (!(f.flags[position] & kInMergeQueue)) {
-        f.flags[position] |= kInMergeQueue;
+    if (!(f.state[position] & kInMergeQueue)) {
+        f.state[position] |= kInMergeQueue;
         f.mergeQueue.push_back(position);
     }
 }
 
 bool isMergePosition(const Flood& f, int32_t p) {
-    return (f.flags[p] & kMergePosition) != 0;
+    return (f.state[p] & kMergePosition) != 0;
 }
 
 // What pixel p joining cell `label` means for its neighbour q: a flooded q is queued for the
 // next growth pass; the result is whether q lies in another cell, so that the pair of p and q
 // may merge.
 bool meetNeighbour(Flood& f, int32_t q, int32_t label) {
-    const uint8_t flags = f.flags[q];
-    if (flags & kIsFlooded) {
-        if (!(flags & kInGrowthQueue)) {
-            f.flags[q] = flags | kInGrowthQueue;
+    const uint32_t state = f.state[q];
+    const int32_t written = writtenLabel(state);
+    if (written == kFlooded) {
+        if (!(state & kInGrowthQueue)) {
+            f.state[q] = state | kInGrowthQueue;
             f.growthQueue.push_back(q);
         }
         return false;
     }
-    return (flags & kIsCell) && labelAt(f, q) != label;
+    return written >= kFirstCellLabel && labelAt(f, q) != label;
 }
 
 // The windows holding pixel p are the ones centred within two rows and two columns of it;
@@ -218,6 +221,9 @@ int32_t firstWindowAround(const Flood& f, int32_t p) {
 // adding or taking one in each of five bytes never carries into the next byte. The word's
 // other three bytes are written back as they were read.
 constexpr int32_t kWindowSide = 2 * kWindowHalfWidth + 1;
+// Where no window centre lies, a count starts here: with at most 25 added it stays below 256
+// and never equals the seed count.
+constexpr uint8_t kNoCentre = 128;
 constexpr size_t kWordSlack = sizeof(uint64_t);
 constexpr uint64_t kEachByte = 0x0101010101010101;
 
@@ -250,8 +256,7 @@ void noteWindowsReachingSeedCount(Flood& f, int32_t first) {
     for (int32_t dr = 0; dr < kWindowSide; ++dr) {
         const int32_t rowStart = first + dr * f.stride;
         for (int32_t dc = 0; dc < kWindowSide; ++dc) {
-            if (f.floodedInWindow[rowStart + dc] == kMinFloodedInWindow &&
-                (f.flags[rowStart + dc] & kWindowCentre)) {
+            if (f.floodedInWindow[rowStart + dc] == kMinFloodedInWindow) {
                 f.windowsReachingSeedCount.push_back(rowStart + dc);
             }
         }
@@ -285,15 +290,45 @@ void countFloodedLoss(Flood& f, int32_t p) {
     }
 }
 
+// A level's pixels lie scattered over the image, and each one's flood touches five rows of
+// window counts and three rows of state words that are seldom in the caches; so do the
+// growth passes that follow, pixel by pixel of their queue. Asking for that memory a few
+// pixels ahead lets those reads overlap. The pixels asked for may belong to the next level
+// or pass: it then finds them ready.
+constexpr size_t kPrefetchAhead = 8;
+
+void fetchStateAround(const Flood& f, int32_t p) {
+#if defined(__GNUC__)
+    for (const int32_t q : {p - f.stride, p, p + f.stride}) {
+        __builtin_prefetch(f.state + q);
+    }
+#else
+    static_cast<void>(f);
+    static_cast<void>(p);
+#endif
+}
+
+void fetchCountsAround(const Flood& f, int32_t p) {
+#if defined(__GNUC__)
+    const uint8_t* count = f.floodedInWindow + firstWindowAround(f, p);
+    for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
+        __builtin_prefetch(count);
+    }
+#else
+    static_cast<void>(f);
+    static_cast<void>(p);
+#endif
+}
+
 // Pixel p becomes part of cell `label`, by growth or by a stamp.
 void joinCell(Flood& f, int32_t p, int32_t label) {
-    if (isFlooded(f, p)) {
+    const int32_t written = writtenLabel(f.state[p]);
+    if (written == kFlooded) {
         countFloodedLoss(f, p);
-    } else if (isCell(f, p)) {
-        --f.carriers[currentLabel(f, f.cellLabel[p])];
+    } else if (written >= kFirstCellLabel) {
+        --f.carriers[currentLabel(f, written)];
     }
-    f.flags[p] = static_cast<uint8_t>((f.flags[p] & ~kIsFlooded) | kIsCell);
-    f.cellLabel[p] = label;
+    writeLabel(f, p, label);
     ++f.carriers[label];
     // The neighbours in the order next column, previous column, previous row, next row. Of the
     // pairs the merge pass examines, p's joining changes the two examined at p (with its next
@@ -319,10 +354,10 @@ void joinCell(Flood& f, int32_t p, int32_t label) {
 
 void flood(Flood& f, int32_t p) {
     // A pixel stamped into a cell before its level has come stays in the cell.
-    if (f.flags[p] & (kIsFlooded | kIsCell)) {
+    if (writtenLabel(f.state[p]) != kNotFlooded) {
         return;
     }
-    f.flags[p] |= kIsFlooded;
+    f.state[p] |= kFlooded;
     countFloodedGain(f, p);
     if (touchesCell(f, p)) {
         queueGrowth(f, p);
@@ -335,14 +370,24 @@ void growingCells(Flood& f) {
     f.frontier.clear();
     f.frontier.swap(f.growthQueue);
     f.claims.clear();
-    for (const int32_t p : f.frontier) {
-        f.flags[p] &= ~kInGrowthQueue;
+    const size_t queued = f.frontier.size();
+    for (size_t k = 0; k < queued; ++k) {
+        if (k + kPrefetchAhead < queued) {
+            fetchStateAround(f, f.frontier[k + kPrefetchAhead]);
+        }
+        const int32_t p = f.frontier[k];
+        f.state[p] &= ~kInGrowthQueue;
         // A stamp may have taken a queued pixel since it was queued.
         if (isFlooded(f, p)) {
             f.claims.emplace_back(p, firstNeighbouringCell(f, p));
         }
     }
-    for (const auto& [p, label] : f.claims) {
+    const size_t claimed = f.claims.size();
+    for (size_t k = 0; k < claimed; ++k) {
+        if (k + kPrefetchAhead < claimed) {
+            fetchCountsAround(f, f.claims[k + kPrefetchAhead].first);
+        }
+        const auto [p, label] = f.claims[k];
         joinCell(f, p, label);
         ++f.cellSize[label];
     }
@@ -429,7 +474,7 @@ void mergeCells(Flood& f, bool forceMerge) {
     batch.clear();
     batch.swap(f.mergeQueue);
     for (const int32_t p : batch) {
-        f.flags[p] &= ~kInMergeQueue;
+        f.state[p] &= ~kInMergeQueue;
     }
     std::sort(batch.begin(), batch.end());
     PositionHeap ahead;
@@ -570,31 +615,13 @@ FloodOrder pixelsByFloodingLevel(const Flood& f, const matx& grey, double lastLe
     return order;
 }
 
-// A level's pixels lie scattered over the image, and each one's flood touches five rows of
-// window counts and three rows of flags that are seldom in the caches; the growth pass that
-// follows reads the labels of its neighbours. Asking for them a few pixels ahead lets those
-// reads overlap. The pixels asked for may belong to the next level: its flood then finds them
-// ready after this level's growth and merges.
-constexpr size_t kPrefetchAhead = 8;
-
-// The prefetches stand in the loop itself: a function holding nothing else looks free of
-// effects to the optimiser, which then drops its calls.
 void floodGroup(Flood& f, const FloodOrder& order, size_t group) {
     const size_t end = order.starts[group + 1];
     for (size_t k = order.starts[group]; k < end; ++k) {
-#if defined(__GNUC__)
         if (k + kPrefetchAhead < order.count) {
-            const int32_t ahead = order.pixels[k + kPrefetchAhead];
-            const uint8_t* count = f.floodedInWindow + firstWindowAround(f, ahead);
-            for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
-                __builtin_prefetch(count);
-            }
-            for (const int32_t q : {ahead - f.stride, ahead, ahead + f.stride}) {
-                __builtin_prefetch(f.flags + q);
-                __builtin_prefetch(f.cellLabel + q);
-            }
+            fetchCountsAround(f, order.pixels[k + kPrefetchAhead]);
+            fetchStateAround(f, order.pixels[k + kPrefetchAhead]);
         }
-#endif
         flood(f, order.pixels[k]);
     }
 }
@@ -606,23 +633,21 @@ void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit
     f.cellSize = cellSize;
     f.cellSizeLimit = cellSizeLimit;
     const size_t padded = static_cast<size_t>(f.m + 2 * kMargin) * static_cast<size_t>(f.stride);
-    f.flagsBlock = allocatePixelArray<uint8_t>(padded);
-    f.flags = f.flagsBlock.get();
-    std::memset(f.flags, 0, padded);
-    f.cellLabelBlock = allocatePixelArray<int32_t>(padded);
-    f.cellLabel = f.cellLabelBlock.get();
-    for (int32_t r = 1; r <= f.m - 2 && f.n >= 3; ++r) {
-        uint8_t* row = f.flags + (r + kMargin) * f.stride + kMargin;
-        std::fill(row + 1, row + f.n - 1, kMergePosition);
-        if (r >= kFirstWindowCentre && r <= f.m - 1 - kFirstWindowCentre) {
-            for (int32_t c = kFirstWindowCentre; c <= f.n - 1 - kFirstWindowCentre; ++c) {
-                row[c] |= kWindowCentre;
-            }
-        }
-    }
+    f.stateBlock = allocatePixelArray<uint32_t>(padded);
+    f.state = f.stateBlock.get();
+    std::fill(f.state, f.state + padded, uint32_t{kNotFlooded});
     f.countBlock = allocatePixelArray<uint8_t>(padded + kWordSlack);
     f.floodedInWindow = f.countBlock.get();
-    std::memset(f.floodedInWindow, 0, padded + kWordSlack);
+    std::memset(f.floodedInWindow, kNoCentre, padded + kWordSlack);
+    for (int32_t r = 1; r <= f.m - 2 && f.n >= 3; ++r) {
+        const int32_t rowStart = (r + kMargin) * f.stride + kMargin;
+        std::fill(f.state + rowStart + 1, f.state + rowStart + f.n - 1, kMergePosition);
+        if (r >= kFirstWindowCentre && r <= f.m - 1 - kFirstWindowCentre &&
+            f.n > 2 * kFirstWindowCentre) {
+            std::fill(f.floodedInWindow + rowStart + kFirstWindowCentre,
+                      f.floodedInWindow + rowStart + f.n - kFirstWindowCentre, uint8_t{0});
+        }
+    }
     // Labels 0 and 1 are not cells; they take places so that labels index directly.
     f.parent = {kNotFlooded, kFlooded};
     f.carriers = {0, 0};

@@ -17,7 +17,7 @@
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 // Smaller arrays come from the heap as they are: the alignment would cost more than it saves.
-constexpr std::size_t kSmallestHugeArray = 2 * kHugePage;
+constexpr std::size_t kSmallestHugeArray = kHugePage;
 
 struct PixelArrayRelease {
     bool aligned = false;
