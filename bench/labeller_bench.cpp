@@ -98,9 +98,14 @@ void benchLabeller(const BenchOptions& options) {
     if (readRawArray(options.dataDir + "/phase_contrast_t98g.raw", raw)) {
         compareOnCrop("phase contrast (16-bit)", asGreyImage(raw), 64);
     }
-    scaleLabeller();
 }
 
 const BenchRegistration registration("labeller", benchLabeller);
+// A group of its own: it runs without the plain version's long runs.
+const BenchRegistration scalingRegistration("labeller-scaling", [](const BenchOptions& options) {
+    if (!options.quick) {
+        scaleLabeller();
+    }
+});
 
 }  // namespace
