@@ -2,8 +2,8 @@
 # Times the modules of this tree against those of an earlier commit, through GNU Octave, on
 # the same inputs in one Octave session:
 #   bench/compare/compare_modules.sh [--runs N] [--huge] BASE
-# BASE is any commit (for instance 4e6dba4). Both trees are built as Release into
-# build-bench/ (this one) and build-bench/base-<commit>/ (BASE, from a temporary worktree).
+# BASE is any commit (for instance 4e6dba4). Both trees are built as Release: this one into
+# build-bench/, BASE in a temporary worktree and build folder, removed at the end.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 runs=5
@@ -29,13 +29,13 @@ work=$(mktemp -d)
 trap 'git -C "$here" worktree remove --force "$work/base" > /dev/null 2>&1 || true; rm -rf "$work"' EXIT
 git -C "$here" worktree add --detach "$work/base" "$base" > /dev/null 2>&1
 build_modules "$here" "$here/build-bench"
-build_modules "$work/base" "$here/build-bench/base-$base"
+build_modules "$work/base" "$work/base-build"
 
 # The two versions side by side under names of their own (a MEX module's name is its file's).
 mkdir "$work/modules"
 for module in ombrisk tavenor3; do
     cp "$here/build-bench/toolbox/$module.mex" "$work/modules/${module}_now.mex"
-    cp "$here/build-bench/base-$base/toolbox/$module.mex" "$work/modules/${module}_base.mex"
+    cp "$work/base-build/toolbox/$module.mex" "$work/modules/${module}_base.mex"
 done
 sides="512 2048"
 [[ $huge -eq 1 ]] && sides="$sides 4096"
