@@ -47,10 +47,11 @@
 // Cost. Every pixel is looked at a bounded number of times: when the free pixels are sorted,
 // when its claim level comes, when it is claimed, and when it is walked (at most once for
 // each of its four neighbours, and once after its claim); a level's entries are sorted by
-// label in byte passes. What the walk reads of a pixel is one 8-byte word (PixelState), so
-// that the fronts of all regions, which the walk goes over at every level, take as little
-// memory as they can, and it asks for the words of the entries ahead of the one it walks. The
-// time per pixel grows with the image only as far as those fronts outgrow the caches.
+// label in byte passes. What the walk reads of a pixel is one word (4 bytes, or 8 on images of
+// 2^29 pixels and more), so that the fronts of all regions, which the walk goes over at every
+// level, take as little memory as they can, and it asks for the words of the entries ahead of
+// the one it walks. The time per pixel grows with the image only as far as those fronts
+// outgrow the caches.
 
 namespace {
 
@@ -161,35 +162,48 @@ void growingWithoutLevels(const matx& grey, matx& labels, double celllevel) {
 
 // --- The state of each pixel --------------------------------------------------------------
 
-// One 8-byte word per pixel, in a frame one pixel wider than the image on every side so that
-// every pixel of the image has four neighbours:
-//   high 32 bits  the label; 0 while the pixel is free
-//   low 32 bits   while free: the rank of its claim level among the image's claim levels
-//                 (kNoClaim when nothing may claim it: NaN, a value no level passes, the
-//                 frame);
-//                 once labelled: kListed and kSettled
-using PixelState = uint64_t;
-constexpr uint32_t kNoClaim = 0xFFFFFFFFu;
-// Listed to be walked at the current or the next level: listed once is enough.
-constexpr uint64_t kListed = 1;
-// Touches another label: never claims again.
-constexpr uint64_t kSettled = 2;
+// One word per pixel, in a frame one pixel wider than the image on every side so that every
+// pixel of the image has four neighbours. While the pixel is free, the word holds the rank
+// of its claim level among the image's claim levels (kNoClaim when nothing may claim it:
+// NaN, a value no level passes, the frame); once it is labelled, its label and two flags:
+//   kListed   listed to be walked at the current or the next level: listed once is enough;
+//   kSettled  touches another label: never claims again.
+// Two layouts of that word: a wide one for any image, and a narrow one, half the memory the
+// walk goes over, for every image of fewer than 2^29 pixels, whose labels and ranks fit it.
 
-uint32_t labelIn(PixelState state) {
-    return static_cast<uint32_t>(state >> 32);
-}
+// 8 bytes: the label in the high half (0 while free), the rank or the flags in the low half.
+struct WideState {
+    using Word = uint64_t;
+    static constexpr uint32_t kNoClaim = 0xFFFFFFFFu;
+    static constexpr Word kListed = 1;
+    static constexpr Word kSettled = 2;
+    static uint32_t labelIn(Word state) { return static_cast<uint32_t>(state >> 32); }
+    static uint32_t rankIn(Word state) { return static_cast<uint32_t>(state); }
+    static Word labelled(uint32_t label) { return static_cast<Word>(label) << 32; }
+    static Word freeWithRank(uint64_t rank) { return rank; }
+};
 
-uint32_t rankIn(PixelState state) {
-    return static_cast<uint32_t>(state);
-}
-
-PixelState labelled(uint32_t label) {
-    return static_cast<PixelState>(label) << 32;
-}
+// 4 bytes: bit 0 set once labelled; while free, the rank above it; once labelled, kListed,
+// kSettled and the label (below 2^29) above them.
+struct NarrowState {
+    using Word = uint32_t;
+    static constexpr uint32_t kNoClaim = 0x7FFFFFFFu;
+    static constexpr Word kIsLabelled = 1;
+    static constexpr Word kListed = 2;
+    static constexpr Word kSettled = 4;
+    static constexpr int kLabelShift = 3;
+    static uint32_t labelIn(Word state) {
+        return (state & kIsLabelled) != 0 ? state >> kLabelShift : 0;
+    }
+    static uint32_t rankIn(Word state) { return state >> 1; }
+    static Word labelled(uint32_t label) { return (label << kLabelShift) | kIsLabelled; }
+    static Word freeWithRank(uint64_t rank) { return static_cast<Word>(rank << 1); }
+};
 
 // Pixel (row r, column c) of the image is element (r + 1) + (c + 1) * frameRows of the state.
+template <class State>
 struct Frame {
-    PixelState* state;
+    typename State::Word* state;
     int64_t frameRows;  // m + 2
     int32_t m;
     int32_t n;
@@ -212,7 +226,8 @@ struct Frame {
 // previous row, next row. The touch test, the claims and the final widening all go through
 // them in this order; those in the frame are free and never claimable, so they change
 // nothing, as neighbours outside the image must not.
-void neighboursOf(const Frame& frame, int64_t p, int64_t neighbours[kMostNeighbours]) {
+template <class State>
+void neighboursOf(const Frame<State>& frame, int64_t p, int64_t neighbours[kMostNeighbours]) {
     neighbours[0] = p + frame.frameRows;
     neighbours[1] = p - frame.frameRows;
     neighbours[2] = p - 1;
@@ -263,11 +278,13 @@ int64_t claimLevelOfKey(const LevelTable& levels, int32_t key) {
 // many pixels are claimable. Whole grey values (as 8- and 16-bit images have) up to the number
 // of pixels are sorted by counting in `table` (room for pixels + 2 entries), in storage order
 // within one value, so that they are met in memory order; any others by comparison.
-int32_t sortingClaimable(const Frame& frame, const double* grey, double celllevel,
+template <class State>
+int32_t sortingClaimable(const Frame<State>& frame, const double* grey, double celllevel,
                          const LevelTable& levels, double limit, int32_t* order,
                          uint64_t* table) {
     const int32_t pixels = frame.m * frame.n;
-    std::fill(frame.state, frame.state + frame.frameRows * (frame.n + 2), PixelState{kNoClaim});
+    std::fill(frame.state, frame.state + frame.frameRows * (frame.n + 2),
+              State::freeWithRank(State::kNoClaim));
     int32_t topKey = 0;
     if (sortableByCounting(grey, pixels, celllevel, limit, pixels, topKey)) {
         // table[key + 1] counts the pixels of a key and, in its high half, holds the key's rank.
@@ -291,10 +308,10 @@ int32_t sortingClaimable(const Frame& frame, const double* grey, double cellleve
         // Memory order: one pass over the grey values, the frame and the table.
         for (int32_t c = 0; c < frame.n; ++c) {
             const double* column = grey + static_cast<std::size_t>(c) * frame.m;
-            PixelState* framed = frame.state + (c + 1) * frame.frameRows + 1;
+            typename State::Word* framed = frame.state + (c + 1) * frame.frameRows + 1;
             for (int32_t r = 0; r < frame.m; ++r) {
                 if (isClaimable(column[r], celllevel, limit)) {
-                    framed[r] = table[countingKey(column[r]) + 1] >> 32;
+                    framed[r] = State::freeWithRank(table[countingKey(column[r]) + 1] >> 32);
                 }
             }
         }
@@ -332,7 +349,7 @@ int32_t sortingClaimable(const Frame& frame, const double* grey, double cellleve
             rank += claimLevel >= 0 && level != claimLevel ? 1 : 0;
             claimLevel = level;
         }
-        frame.state[frame.framed(p)] = rank;
+        frame.state[frame.framed(p)] = State::freeWithRank(rank);
     }
     return count;
 }
@@ -356,8 +373,9 @@ uint32_t labelOf(Entry entry) {
     return static_cast<uint32_t>(entry >> kPixelBits);
 }
 
+template <class State>
 struct Walk {
-    Frame frame;
+    Frame<State> frame;
     const double* grey;
     const LevelTable& levels;
     const int32_t* byGrey;  // the claimable pixels in order of their grey values
@@ -370,7 +388,8 @@ struct Walk {
 
 // The claim level of the next pixel in grey order, whose claim level has not come yet;
 // kNoLevelAbove when there is none.
-int64_t nextClaimLevel(const Walk& w) {
+template <class State>
+int64_t nextClaimLevel(const Walk<State>& w) {
     if (w.byGreyNext == w.byGreyCount) {
         return kNoLevelAbove;
     }
@@ -381,7 +400,8 @@ int64_t nextClaimLevel(const Walk& w) {
 // turn: the walk asks for the memory of the entry this many places ahead.
 constexpr int32_t kAhead = 16;
 
-void fetch(const PixelState* address) {
+template <class Word>
+void fetch(const Word* address) {
 #if defined(__GNUC__) || defined(__clang__)
     __builtin_prefetch(address, 1);
 #else
@@ -391,7 +411,8 @@ void fetch(const PixelState* address) {
 
 // The state words a walk of pixel p reads: p's own, whose cache line mostly holds its row
 // neighbours too, and its column neighbours'.
-void fetchingAround(const Frame& frame, int64_t p) {
+template <class State>
+void fetchingAround(const Frame<State>& frame, int64_t p) {
     fetch(frame.state + p - frame.frameRows);
     fetch(frame.state + p);
     fetch(frame.state + p + frame.frameRows);
@@ -401,23 +422,24 @@ void fetchingAround(const Frame& frame, int64_t p) {
 // there, that is when it touches no other label and a free neighbour's claim level is at most
 // the next level (rank below `claimableNext`); settled when it touches another label. If its
 // free neighbours' claim levels lie further up, they will name it when they come.
-void listingClaimed(Walk& w, int64_t p, uint32_t label, uint32_t claimableNext) {
-    PixelState* state = w.frame.state;
+template <class State>
+void listingClaimed(Walk<State>& w, int64_t p, uint32_t label, uint32_t claimableNext) {
+    typename State::Word* state = w.frame.state;
     int64_t neighbours[kMostNeighbours];
     neighboursOf(w.frame, p, neighbours);
     bool mayClaim = false;
     for (int64_t q : neighbours) {
-        const PixelState other = state[q];
-        const uint32_t otherLabel = labelIn(other);
+        const typename State::Word other = state[q];
+        const uint32_t otherLabel = State::labelIn(other);
         if (otherLabel == 0) {
-            mayClaim = mayClaim || rankIn(other) < claimableNext;
+            mayClaim = mayClaim || State::rankIn(other) < claimableNext;
         } else if (otherLabel != label) {
-            state[p] |= kSettled;
+            state[p] |= State::kSettled;
             return;
         }
     }
     if (mayClaim) {
-        state[p] |= kListed;
+        state[p] |= State::kListed;
         w.claimed[w.claimedCount++] = entryOf(label, p);
     }
 }
@@ -425,24 +447,25 @@ void listingClaimed(Walk& w, int64_t p, uint32_t label, uint32_t claimableNext) 
 // One entry, exactly as the frontier walk walks it: nothing when it touches another label,
 // else every claimable neighbour in order. Claims are written at once, so later entries see
 // them in their touch tests and claims.
-void walkingEntry(Walk& w, Entry entry, uint32_t claimableNext) {
-    PixelState* state = w.frame.state;
+template <class State>
+void walkingEntry(Walk<State>& w, Entry entry, uint32_t claimableNext) {
+    typename State::Word* state = w.frame.state;
     const int64_t p = pixelOf(entry);
     const uint32_t label = labelOf(entry);
-    state[p] &= ~kListed;
+    state[p] &= ~State::kListed;
     int64_t neighbours[kMostNeighbours];
     neighboursOf(w.frame, p, neighbours);
     for (int64_t q : neighbours) {
-        const uint32_t other = labelIn(state[q]);
+        const uint32_t other = State::labelIn(state[q]);
         if (other != 0 && other != label) {
-            state[p] |= kSettled;
+            state[p] |= State::kSettled;
             return;
         }
     }
     for (int64_t q : neighbours) {
-        const PixelState other = state[q];
-        if (labelIn(other) == 0 && rankIn(other) < w.claimable) {
-            state[q] = labelled(label);
+        const typename State::Word other = state[q];
+        if (State::labelIn(other) == 0 && State::rankIn(other) < w.claimable) {
+            state[q] = State::labelled(label);
             listingClaimed(w, q, label, claimableNext);
         }
     }
@@ -451,15 +474,16 @@ void walkingEntry(Walk& w, Entry entry, uint32_t claimableNext) {
 // Makes the pixels whose claim level is `index` claimable, and lists after `count` entries of
 // `entries` their labelled neighbours that are neither listed nor settled. Returns the new
 // count.
-int32_t namingByClaimLevel(Walk& w, int64_t index, Entry* entries, int32_t count) {
-    PixelState* state = w.frame.state;
+template <class State>
+int32_t namingByClaimLevel(Walk<State>& w, int64_t index, Entry* entries, int32_t count) {
+    typename State::Word* state = w.frame.state;
     while (w.byGreyNext < w.byGreyCount) {
         if (w.byGreyNext + kAhead < w.byGreyCount) {
             fetchingAround(w.frame, w.frame.framed(w.byGrey[w.byGreyNext + kAhead]));
         }
         const int64_t p = w.frame.framed(w.byGrey[w.byGreyNext]);
         // Still free: nothing is claimed before its claim level comes.
-        const uint32_t rank = rankIn(state[p]);
+        const uint32_t rank = State::rankIn(state[p]);
         if (rank >= w.claimable) {
             if (nextClaimLevel(w) > index) {
                 break;
@@ -470,10 +494,10 @@ int32_t namingByClaimLevel(Walk& w, int64_t index, Entry* entries, int32_t count
         int64_t neighbours[kMostNeighbours];
         neighboursOf(w.frame, p, neighbours);
         for (int64_t q : neighbours) {
-            const PixelState other = state[q];
-            if (labelIn(other) != 0 && (other & (kListed | kSettled)) == 0) {
-                state[q] |= kListed;
-                entries[count++] = entryOf(labelIn(other), q);
+            const typename State::Word other = state[q];
+            if (State::labelIn(other) != 0 && (other & (State::kListed | State::kSettled)) == 0) {
+                state[q] |= State::kListed;
+                entries[count++] = entryOf(State::labelIn(other), q);
             }
         }
     }
@@ -517,7 +541,8 @@ void sortingByLabel(Entry* entries, int32_t count, Entry* spare) {
 // One level: the pixels claimed at the level before (entries[0, fromClaims), in label order)
 // and those named by claim level, merged in label order and walked. The pixels claimed here
 // go to w.claimed.
-void walkingLevel(Walk& w, int64_t index, Entry* entries, int32_t fromClaims) {
+template <class State>
+void walkingLevel(Walk<State>& w, int64_t index, Entry* entries, int32_t fromClaims) {
     const int32_t count = namingByClaimLevel(w, index, entries, fromClaims);
     // The list of claims is empty until the walk starts.
     sortingByLabel(entries + fromClaims, count - fromClaims, w.claimed);
@@ -546,19 +571,20 @@ void walkingLevel(Walk& w, int64_t index, Entry* entries, int32_t fromClaims) {
 // that the final level may claim takes the lowest label among its labelled neighbours, which
 // is the label of the first of them in frontier order. The widening reads only the state,
 // which it leaves as it is, so the pixels it labels hand nothing on.
-void writingLabels(const Frame& frame, matx& labels) {
+template <class State>
+void writingLabels(const Frame<State>& frame, matx& labels) {
     for (int32_t c = 0; c < frame.n; ++c) {
         double* column = labels.col[c];
         const int64_t first = (c + 1) * frame.frameRows + 1;
         for (int32_t r = 0; r < frame.m; ++r) {
             const int64_t p = first + r;
-            const PixelState state = frame.state[p];
-            uint32_t label = labelIn(state);
-            if (label == 0 && rankIn(state) != kNoClaim) {
+            const typename State::Word state = frame.state[p];
+            uint32_t label = State::labelIn(state);
+            if (label == 0 && State::rankIn(state) != State::kNoClaim) {
                 int64_t neighbours[kMostNeighbours];
                 neighboursOf(frame, p, neighbours);
                 for (int64_t q : neighbours) {
-                    const uint32_t other = labelIn(frame.state[q]);
+                    const uint32_t other = State::labelIn(frame.state[q]);
                     if (other != 0 && (label == 0 || other < label)) {
                         label = other;
                     }
@@ -602,29 +628,26 @@ double binadeUnit(int e) {
 
 }  // namespace
 
-GrowthScratch makeGrowthScratch(int32_t rows, int32_t cols) {
+GrowthScratch makeGrowthScratch(int32_t rows, int32_t cols, bool wideState) {
     const int64_t pixels = std::max<int64_t>(static_cast<int64_t>(rows) * cols, 0);
     // The counting table of the sort by grey value, pixels + 2 counts, borrows `claimed`.
     const auto size = static_cast<std::size_t>(pixels) + 2;
     GrowthScratch scratch;
-    scratch.state = allocatePixelArray<uint64_t>(static_cast<std::size_t>(
-        (std::max(rows, 0) + int64_t{2}) * (std::max(cols, 0) + int64_t{2})));
+    scratch.wideState = wideState || pixels >= kNarrowStatePixels;
+    const auto framePixels = static_cast<std::size_t>((std::max(rows, 0) + int64_t{2}) *
+                                                      (std::max(cols, 0) + int64_t{2}));
+    scratch.state = allocatePixelArray<uint32_t>(framePixels * (scratch.wideState ? 2 : 1));
     scratch.byGrey = allocatePixelArray<int32_t>(size);
     scratch.entries = allocatePixelArray<uint64_t>(size);
     scratch.claimed = allocatePixelArray<uint64_t>(size);
     return scratch;
 }
 
-void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScratch& scratch) {
-    const int32_t pixels = grey.m * grey.n;
-    if (pixels == 0) {
-        return;
-    }
-    const double maxGrey = maximumOfView(grey);
-    if (!(maxGrey >= kFirstLevel)) {
-        growingWithoutLevels(grey, labels, celllevel);
-        return;
-    }
+namespace {
+
+template <class State>
+void growingLabels(const matx& grey, matx& labels, double celllevel, double maxGrey,
+                   GrowthScratch& scratch) {
     const LevelTable levels = levelTable(maxGrey);
     // The levels the plain loop visits are those of index below `stop`: up to the last one
     // not above the largest grey value (all of them when the level sticks at 2^49 below it).
@@ -633,7 +656,9 @@ void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScr
     // (but for values of 2^49 and more, when the level sticks there).
     const double stopLevel = levelAt(levels, stop);
 
-    const Frame frame{scratch.state.get(), grey.m + int64_t{2}, grey.m, grey.n, 1.0 / grey.m};
+    // The block holds 4-byte words, two to a wide word, on a boundary fit for either.
+    const Frame<State> frame{reinterpret_cast<typename State::Word*>(scratch.state.get()),
+                             grey.m + int64_t{2}, grey.m, grey.n, 1.0 / grey.m};
     const double* greyValues = grey.col[0];
     int32_t* byGrey = scratch.byGrey.get();
     const int32_t byGreyCount = sortingClaimable(frame, greyValues, celllevel, levels, stopLevel,
@@ -643,7 +668,7 @@ void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScr
         plantingSeedsInStorageOrder(grey, celllevel, scratch.claimed.get(),
                                     [&](int32_t label, int32_t column, int32_t row) {
             const int64_t p = (column + int64_t{1}) * frame.frameRows + row + 1;
-            frame.state[p] = labelled(static_cast<uint32_t>(label)) | kListed;
+            frame.state[p] = State::labelled(static_cast<uint32_t>(label)) | State::kListed;
             entries[label - 1] = entryOf(static_cast<uint32_t>(label), p);
         });
     if (seeds == 0) {
@@ -651,7 +676,7 @@ void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScr
         writingLabels(frame, labels);
         return;
     }
-    Walk w{frame, greyValues, levels, byGrey, byGreyCount, 0, 0, scratch.claimed.get(), 0};
+    Walk<State> w{frame, greyValues, levels, byGrey, byGreyCount, 0, 0, scratch.claimed.get(), 0};
 
     // Every seed is walked at the first level.
     int32_t fromClaims = seeds;
@@ -664,6 +689,25 @@ void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScr
         index = fromClaims > 0 ? index + 1 : nextClaimLevel(w);
     }
     writingLabels(frame, labels);
+}
+
+}  // namespace
+
+void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScratch& scratch) {
+    const int32_t pixels = grey.m * grey.n;
+    if (pixels == 0) {
+        return;
+    }
+    const double maxGrey = maximumOfView(grey);
+    if (!(maxGrey >= kFirstLevel)) {
+        growingWithoutLevels(grey, labels, celllevel);
+        return;
+    }
+    if (scratch.wideState) {
+        growingLabels<WideState>(grey, labels, celllevel, maxGrey, scratch);
+    } else {
+        growingLabels<NarrowState>(grey, labels, celllevel, maxGrey, scratch);
+    }
 }
 
 double maximumGrey(const double* grey, int32_t count) {

@@ -32,13 +32,15 @@ static_assert(sizeof(pixelPos) == 8, "a pixelPos is two signed 32-bit integers")
 // The label of a pixel that no label has reached.
 constexpr double kUnlabelled = 0.0;
 
-// The grower's working space, about 28 bytes a pixel (more on images only a few pixels wide,
-// beside which the frame is large). Left uninitialised: the grower writes every element
-// before it reads it.
+// The grower's working space, about 24 bytes a pixel (28 from 2^29 pixels on, and more on
+// images only a few pixels wide, beside which the frame is large). Left uninitialised: the
+// grower writes every element before it reads it.
 struct GrowthScratch {
     // One word per pixel, in a frame one pixel wider than the image: its label, or its place
-    // among the levels at which pixels become claimable.
-    PixelArray<uint64_t> state;
+    // among the levels at which pixels become claimable. 4 bytes a pixel for images below
+    // kNarrowStatePixels, whose labels and places fit; else 8, as two 4-byte words.
+    bool wideState = false;
+    PixelArray<uint32_t> state;
     // The pixels that a level may claim (column * m + row), in order of their grey values.
     PixelArray<int32_t> byGrey;
     // The entries of the current level and the pixels claimed at it, each with its label;
@@ -47,9 +49,12 @@ struct GrowthScratch {
     PixelArray<uint64_t> claimed;
 };
 
+constexpr int64_t kNarrowStatePixels = int64_t{1} << 29;
+
 // All the working space for an image of rows x cols pixels, obtained at once (std::bad_alloc
-// when it cannot be), so that nothing is allocated while the labels are grown.
-GrowthScratch makeGrowthScratch(int32_t rows, int32_t cols);
+// when it cannot be), so that nothing is allocated while the labels are grown. `wideState`
+// asks for the 8-byte state whatever the size (the tests run both).
+GrowthScratch makeGrowthScratch(int32_t rows, int32_t cols, bool wideState = false);
 
 // Writes every element of `labels` (same m and n as `grey`). `scratch` must come from
 // makeGrowthScratch(m, n), and m*n must fit a signed 32-bit int. The level loop must

@@ -17,6 +17,12 @@ inline void growWithModule(const matx& grey, matx& labels, double celllevel) {
     spreadingLabels(grey, labels, celllevel, scratch);
 }
 
+// With the 8-byte pixel state, which the module keeps for images of 2^29 pixels and more.
+inline void growWithModuleWideState(const matx& grey, matx& labels, double celllevel) {
+    GrowthScratch scratch = makeGrowthScratch(grey.m, grey.n, /*wideState=*/true);
+    spreadingLabels(grey, labels, celllevel, scratch);
+}
+
 // With scratch lists of exactly m*n entries.
 inline void growWithReference(const matx& grey, matx& labels, double celllevel) {
     std::vector<pixelPos> frontier(static_cast<std::size_t>(grey.m) * grey.n);

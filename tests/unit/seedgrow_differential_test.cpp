@@ -250,10 +250,8 @@ std::vector<double> grow(const Case& c, Grower grower) {
     return labels;
 }
 
-void expectAgreement(uint64_t seed, int32_t largest) {
-    const Case c = randomCase(seed, largest);
-    const std::vector<double> expected = grow(c, growWithReference);
-    const std::vector<double> actual = grow(c, growWithModule);
+void expectSameLabels(const Case& c, uint64_t seed, const std::vector<double>& expected,
+                      const std::vector<double>& actual) {
     if (std::memcmp(expected.data(), actual.data(), expected.size() * sizeof(double)) != 0) {
         size_t first = 0;
         while (std::memcmp(&expected[first], &actual[first], sizeof(double)) == 0) {
@@ -262,6 +260,14 @@ void expectAgreement(uint64_t seed, int32_t largest) {
         FAIL() << "seed " << seed << ", image " << c.m << "x" << c.n << ", celllevel "
                << c.celllevel << ": first difference at row " << first % c.m << ", column "
                << first / c.m << ": " << actual[first] << " instead of " << expected[first];
+    }
+}
+
+void expectAgreement(uint64_t seed, int32_t largest) {
+    const Case c = randomCase(seed, largest);
+    const std::vector<double> expected = grow(c, growWithReference);
+    for (const Grower module : {growWithModule, growWithModuleWideState}) {
+        ASSERT_NO_FATAL_FAILURE(expectSameLabels(c, seed, expected, grow(c, module)));
     }
 }
 

@@ -175,9 +175,12 @@ TEST_P(SpreadingLabels, GreyImageIsLeftAsItWas) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Growers, SpreadingLabels,
-                         ::testing::Values(growWithModule, growWithReference),
+                         ::testing::Values(growWithModule, growWithModuleWideState,
+                                           growWithReference),
                          [](const ::testing::TestParamInfo<Grower>& param) {
-                             return param.index == 0 ? "Module" : "Reference";
+                             return param.index == 0   ? "Module"
+                                    : param.index == 1 ? "ModuleWideState"
+                                                       : "Reference";
                          });
 
 TEST(MaximumGrey, NeverBelowZeroAndNaNNeverCounts) {
