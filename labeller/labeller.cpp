@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "matx/pixel_arrays.h"
+#include "matx/prefetch.h"
 
 // The labeller visits only what can change.
 //
@@ -298,26 +299,16 @@ void countFloodedLoss(Flood& f, int32_t p) {
 constexpr size_t kPrefetchAhead = 8;
 
 void fetchStateAround(const Flood& f, int32_t p) {
-#if defined(__GNUC__)
     for (const int32_t q : {p - f.stride, p, p + f.stride}) {
-        __builtin_prefetch(f.state + q);
+        prefetchForReading(f.state + q);
     }
-#else
-    static_cast<void>(f);
-    static_cast<void>(p);
-#endif
 }
 
 void fetchCountsAround(const Flood& f, int32_t p) {
-#if defined(__GNUC__)
     const uint8_t* count = f.floodedInWindow + firstWindowAround(f, p);
     for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
-        __builtin_prefetch(count);
+        prefetchForReading(count);
     }
-#else
-    static_cast<void>(f);
-    static_cast<void>(p);
-#endif
 }
 
 // Pixel p becomes part of cell `label`, by growth or by a stamp.
@@ -519,9 +510,9 @@ struct FloodOrder {
     std::vector<size_t> starts;
 };
 
-// Levels are whole numbers. Where there are at most twice as many levels as flooding pixels
-// (or only a few), the pixels are sorted by counting, one counter per level: its memory then
-// stays in proportion to the image. Beyond that, by comparison.
+// Levels are whole numbers. Where there are at most twice as many levels as pixels (or only
+// a few), the pixels are sorted by counting, one counter per level: its memory then stays in
+// proportion to the image. Beyond that, by comparison.
 constexpr double kCountingSortLevels = 1024;
 
 // Calls visit(level, padded index) for every pixel that floods at some level up to lastLevel,
@@ -537,8 +528,11 @@ void forEachFloodingPixel(const Flood& f, const matx& grey, double lastLevel, Vi
         for (int32_t c = 0; c < grey.n; ++c, ++p) {
             const double g = grey.col[c][r];
             // NaN fails the test and never floods.
-            if (g > 0 && floodingLevel(g) <= lastLevel) {
-                visit(floodingLevel(g), p);
+            if (g > 0) {
+                const double level = floodingLevel(g);
+                if (level <= lastLevel) {
+                    visit(level, p);
+                }
             }
         }
     }
@@ -567,8 +561,11 @@ void sortByCounting(const Flood& f, const matx& grey, double lastLevel, FloodOrd
     for (int32_t c = 0; c < grey.n; ++c) {
         for (int32_t r = 0; r < grey.m; ++r) {
             const double g = grey.col[c][r];
-            if (g > 0 && floodingLevel(g) <= lastLevel) {
-                ++first[static_cast<size_t>(floodingLevel(g)) + 1];
+            if (g > 0) {
+                const double level = floodingLevel(g);
+                if (level <= lastLevel) {
+                    ++first[static_cast<size_t>(level) + 1];
+                }
             }
         }
     }
@@ -581,12 +578,16 @@ void sortByCounting(const Flood& f, const matx& grey, double lastLevel, FloodOrd
     for (const double level : order.levels) {
         order.starts.push_back(first[static_cast<size_t>(level)]);
     }
+    order.count = first[levelCount];
+    order.pixels = allocatePixelArray<int32_t>(order.count);
     forEachFloodingPixel(f, grey, lastLevel, [&](double level, int32_t p) {
         order.pixels[first[static_cast<size_t>(level)]++] = p;
     });
 }
 
 void sortByComparison(const Flood& f, const matx& grey, double lastLevel, FloodOrder& order) {
+    order.count = countFloodingPixels(grey, lastLevel);
+    order.pixels = allocatePixelArray<int32_t>(order.count);
     std::vector<std::pair<double, int32_t>> flooding;
     flooding.reserve(order.count);
     forEachFloodingPixel(f, grey, lastLevel,
@@ -601,17 +602,17 @@ void sortByComparison(const Flood& f, const matx& grey, double lastLevel, FloodO
     }
 }
 
+// The counting sort counts the flooding pixels on its way; only the comparison needs a pass
+// of its own for them.
 FloodOrder pixelsByFloodingLevel(const Flood& f, const matx& grey, double lastLevel) {
     FloodOrder order;
-    const size_t flooding = countFloodingPixels(grey, lastLevel);
-    order.pixels = allocatePixelArray<int32_t>(flooding);
-    order.count = flooding;
-    if (lastLevel <= std::max(kCountingSortLevels, 2.0 * static_cast<double>(flooding))) {
+    const double pixels = static_cast<double>(f.m) * f.n;
+    if (lastLevel <= std::max(kCountingSortLevels, 2.0 * pixels)) {
         sortByCounting(f, grey, lastLevel, order);
     } else {
         sortByComparison(f, grey, lastLevel, order);
     }
-    order.starts.push_back(flooding);
+    order.starts.push_back(order.count);
     return order;
 }
 

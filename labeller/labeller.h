@@ -35,8 +35,9 @@ constexpr int32_t kMinFloodedInWindow = 11;
 constexpr int32_t kFirstWindowCentre = 3;
 
 // Runs every level and writes every element of `labels` (its contents on entry do not
-// matter), with `cellSize` all zero and holding at least m*n entries (indexed by label). On return `cellSize` holds, for
-// every label, the pixels it gained by growing and merging (0 for merged-away labels).
+// matter), with `cellSize` all zero and holding at least m*n entries (indexed by label). On
+// return `cellSize` holds, for every label, the pixels it gained by growing and merging (0
+// for merged-away labels).
 void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double maxGrey,
                     double cellSizeLimit, double threshold);
 

@@ -6,6 +6,8 @@
 #include <limits>
 #include <new>
 
+#include "matx/prefetch.h"
+
 
 // The grower walks, at each level, only the frontier entries that may claim at it, and finds
 // them without a priority queue.
@@ -69,21 +71,6 @@ constexpr int kMostNeighbours = 4;
 
 bool isFree(double label) {
     return label < kFirstLabel;
-}
-
-// As maximumGrey over every column, in one loop that keeps the running maximum in a register.
-double maximumOfView(const matx& grey) {
-    double maxGrey = 0.0;
-    for (int32_t c = 0; c < grey.n; ++c) {
-        const double* column = grey.col[c];
-        for (int32_t r = 0; r < grey.m; ++r) {
-            // Strictly greater: NaN never replaces the maximum, nor does -0.0 replace 0.0.
-            if (column[r] > maxGrey) {
-                maxGrey = column[r];
-            }
-        }
-    }
-    return maxGrey;
 }
 
 // Rows outer, columns inner (not the storage order): seed labels are numbered row by row.
@@ -400,22 +387,13 @@ int64_t nextClaimLevel(const Walk<State>& w) {
 // turn: the walk asks for the memory of the entry this many places ahead.
 constexpr int32_t kAhead = 16;
 
-template <class Word>
-void fetch(const Word* address) {
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(address, 1);
-#else
-    static_cast<void>(address);
-#endif
-}
-
 // The state words a walk of pixel p reads: p's own, whose cache line mostly holds its row
 // neighbours too, and its column neighbours'.
 template <class State>
 void fetchingAround(const Frame<State>& frame, int64_t p) {
-    fetch(frame.state + p - frame.frameRows);
-    fetch(frame.state + p);
-    fetch(frame.state + p + frame.frameRows);
+    prefetchForWriting(frame.state + p - frame.frameRows);
+    prefetchForWriting(frame.state + p);
+    prefetchForWriting(frame.state + p + frame.frameRows);
 }
 
 // A pixel just claimed at the current level: listed for the next level when it may claim
@@ -698,7 +676,7 @@ void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScr
     if (pixels == 0) {
         return;
     }
-    const double maxGrey = maximumOfView(grey);
+    const double maxGrey = maximumGrey(grey.col[0], pixels);
     if (!(maxGrey >= kFirstLevel)) {
         growingWithoutLevels(grey, labels, celllevel);
         return;

@@ -56,7 +56,8 @@ constexpr int64_t kNarrowStatePixels = int64_t{1} << 29;
 // asks for the 8-byte state whatever the size (the tests run both).
 GrowthScratch makeGrowthScratch(int32_t rows, int32_t cols, bool wideState = false);
 
-// Writes every element of `labels` (same m and n as `grey`). `scratch` must come from
+// Writes every element of `labels` (same m and n as `grey`). `grey` must lie in one
+// column-major block, as mx_from_vector lays a view; `scratch` must come from
 // makeGrowthScratch(m, n), and m*n must fit a signed 32-bit int. The level loop must
 // end (see levelsPassMaximum); should it stick at 2^49 instead, growth stops once nothing can
 // change at that level and the regions are widened there.

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "matx/prefetch.h"
+
 #if defined(_MSC_VER)
 #include <intrin.h>
 #endif
@@ -262,16 +264,6 @@ bool linkToPartner(uint8_t* I, const StackLayout& layout, const TrackOutputs& ou
     return true;
 }
 
-// A link writes the track id at its partner in Itracks, a pixel the tracker has not touched
-// before: without a hint every link waits for memory there.
-void prefetchForWriting(const uint16_t* address) {
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(address, 1);
-#else
-    static_cast<void>(address);
-#endif
-}
-
 // Every marker of the stack to kFreeMarker, nothing else changed: what the pairs leave when
 // none of them links. Written as a select so that it compiles to vector code.
 void freeEveryMarker(uint8_t* I, std::size_t elements) {
@@ -465,6 +457,8 @@ int tracking(uint8_t* I, uint16_t* Itracks, double* tracklength, double* trackst
             uint16_t* nextTracks = Itracks + static_cast<std::size_t>(t + 1) * layout.frameSize;
             for (const FramePixel& p : next) {
                 index.add(p.row, p.col);
+                // A link writes the track id at its partner in Itracks, a pixel the tracker
+                // has not touched before: without a hint every link waits for memory there.
                 prefetchForWriting(nextTracks + p.row + static_cast<std::size_t>(p.col) * rows);
             }
             linkPair(I, layout, out, trackCount, refused, open, index, next.count, t, maxDistance);

@@ -14,7 +14,7 @@ function compare_modules (folder, runs)
     base = str2func ([fields{2} '_base']);
     now = str2func ([fields{2} '_now']);
     parameters = num2cell (str2double (fields(4:end)));
-    A = read_image (fields{3});
+    A = read_raw_image (fields{3});
     % Loading a module is not part of a call.
     base (ones (2), parameters{:});
     now (ones (2), parameters{:});
@@ -35,11 +35,4 @@ function seconds = cpu_seconds (module, A, parameters)
   c0 = cputime ();
   B = module (A, parameters{:});
   seconds = cputime () - c0;
-end
-
-function A = read_image (file)
-  fid = fopen (file, 'r');
-  size_ = fread (fid, 2, 'int32')';
-  A = fread (fid, size_, 'double=>double');
-  fclose (fid);
 end

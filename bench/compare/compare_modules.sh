@@ -42,4 +42,4 @@ sides="512 2048"
 /usr/bin/python3 "$here/bench/compare/write_inputs.py" "$work/inputs" $sides
 echo "base $base, now $(git -C "$here" rev-parse --short HEAD)$(git -C "$here" diff --quiet || echo ' (with local changes)')"
 octave-cli --no-gui --norc --no-history --quiet --eval \
-    "addpath('$here/bench/compare', '$work/modules'); compare_modules('$work/inputs', $runs);"
+    "addpath('$here/bench/compare', '$here/bench/peer', '$work/modules'); compare_modules('$work/inputs', $runs);"

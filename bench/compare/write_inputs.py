@@ -14,14 +14,12 @@ import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "peer"))
-from inputs import dark_cells, point_markers  # noqa: E402
+from inputs import dark_cells, point_markers, write_double  # noqa: E402
 
 
 def write(folder, index, name, image, module, parameters):
     path = os.path.join(folder, name + ".raw")
-    with open(path, "wb") as f:
-        np.array(image.shape, dtype=np.int32).tofile(f)
-        np.asfortranarray(image, dtype=np.float64).T.tofile(f)
+    write_double(path, image)
     index.write("\t".join([name, module, path] + [repr(p) for p in parameters]) + "\n")
 
 

@@ -43,6 +43,14 @@ def dark_cells(side, bits, seed=20261209):
     return np.clip(np.rint(image), 1, top).astype(dtype)
 
 
+def write_double(path, image):
+    """Writes an image for our side (read_raw_image.m): int32 rows and columns, then the
+    doubles in column-major order."""
+    with open(path, "wb") as f:
+        np.array(image.shape, dtype=np.int32).tofile(f)
+        np.asfortranarray(image, dtype=np.float64).T.tofile(f)
+
+
 def point_markers(image, min_distance=5):
     """One marker pixel per dark cell: the minima of the smoothed image that lie well below
     the background. Returns the (rows, cols) of the points."""

@@ -39,7 +39,7 @@ from skimage.morphology import h_minima
 from skimage.segmentation import watershed
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from inputs import dark_cells, point_markers  # noqa: E402
+from inputs import dark_cells, point_markers, write_double  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DATA = os.path.join(HERE, "..", "..", "data")
@@ -58,13 +58,6 @@ def best_of(runs, call):
         wall = min(wall, time.perf_counter() - t0)
         cpu = min(cpu, time.process_time() - c0)
     return wall, cpu, result
-
-
-def write_double(path, image):
-    """int32 rows and columns, then the doubles in column-major order (time_modules.m)."""
-    with open(path, "wb") as f:
-        np.array(image.shape, dtype=np.int32).tofile(f)
-        np.asfortranarray(image, dtype=np.float64).T.tofile(f)
 
 
 def time_ours(args, name, module, image, parameters, runs):

@@ -21,7 +21,7 @@ function time_modules (toolbox, manifest)
     fields = strsplit (line, "\t");
     name = fields{1};
     module = str2func (fields{2});
-    A = read_image (fields{3});
+    A = read_raw_image (fields{3});
     runs = str2double (fields{4});
     parameters = num2cell (str2double (fields(5:end)));
     % Loading the module is not part of a call: once on a tiny image first.
@@ -39,12 +39,5 @@ function time_modules (toolbox, manifest)
     fflush (stdout);
     clear A B;
   end
-  fclose (fid);
-end
-
-function A = read_image (file)
-  fid = fopen (file, 'r');
-  size_ = fread (fid, 2, 'int32')';
-  A = fread (fid, size_, 'double=>double');
   fclose (fid);
 end
