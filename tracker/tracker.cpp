@@ -223,8 +223,12 @@ bool firstFreeOnRing(FreeMarkerIndex& index, const OpenMarker& m, int32_t radius
 }
 
 // Ptracks: kPositionRows entries per frame, plane 0 the 1-based column (X), plane 1 the
-// 1-based row (Y). 100000 * frames passes 2^31 after 10737 frames, hence size_t.
+// 1-based row (Y). 100000 * frames passes 2^31 after 10737 frames, hence size_t. A caller that
+// reads the positions off Itracks gives no Ptracks.
 void setPosition(const TrackOutputs& out, uint16_t id, int32_t frame, PixelPosition pixel) {
+    if (out.Ptracks == nullptr) {
+        return;
+    }
     const std::size_t entry =
         static_cast<std::size_t>(id - 1) + static_cast<std::size_t>(frame) * kPositionRows;
     const std::size_t planeSize = static_cast<std::size_t>(kPositionRows) * out.frames;

@@ -46,7 +46,9 @@ constexpr int32_t kMaxFrameSide = 65535;
 //                 marker pixel that belongs to a track.
 //   Ptracks       kPositionRows x frames x 2, all zero on entry. Entry (id-1, t, 0) is the
 //                 1-based column and (id-1, t, 1) the 1-based row of track id in frame t;
-//                 0 where the track has no marker.
+//                 0 where the track has no marker. May be null: the same positions are
+//                 where Itracks holds id in frame t, so a caller that reads them from there
+//                 needs no 400 kB a frame.
 //   tracklength, trackstarts, trackstartX, trackstartY
 //                 per track, indexed by id-1: links (frames covered minus one), 1-based start
 //                 frame, 1-based start column and row. Entries from the result on are neither

@@ -265,6 +265,19 @@ void expectAgreement(const Case& c, const std::string& what) {
     run(c, tracking, actual);
     const char* difference = firstDifference(actual, expected);
     ASSERT_EQ(difference, nullptr) << what << ": " << difference << " differs";
+
+    // Without Ptracks (the Python package reads positions off Itracks) everything else is
+    // written the same.
+    static TrackerOutcome withoutPositions;
+    run(c, [](uint8_t* I, uint16_t* Itracks, double* tracklength, double* trackstarts, uint16_t*,
+              double* trackstartX, double* trackstartY, int rows, int cols, int frames,
+              int maxDistance, bool* limitReached) {
+            return tracking(I, Itracks, tracklength, trackstarts, nullptr, trackstartX,
+                            trackstartY, rows, cols, frames, maxDistance, limitReached);
+        }, withoutPositions);
+    withoutPositions.Ptracks = expected.Ptracks;
+    difference = firstDifference(withoutPositions, expected);
+    ASSERT_EQ(difference, nullptr) << what << " without Ptracks: " << difference << " differs";
 }
 
 TEST(TrackerDifferential, AgreesWithTheReferenceOnRandomStacks) {
