@@ -25,7 +25,7 @@ packages=(g++ make cmake libgtest-dev googletest octave liboctave-dev octave-par
           clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine wine64
           python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-venv
           python3-pip python3-setuptools python3-wheel python3-dask python3-distributed
-          python3-pil python3-tifffile python3-matplotlib)
+          python3-pil python3-tifffile python3-matplotlib python3-pandas python3-skimage)
 
 install_missing_packages() {
     local missing=()
@@ -80,12 +80,14 @@ thread_sanitized_test() {
     (cd "$tsan_build" && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R '^Threads\.')
 }
 
-# The package as a user installs it: pip into a fresh venv (offline: the build tools come
-# from Debian), then its tests against the installed copy.
+# The package as a user installs it: a wheel made with pip, installed into a fresh venv
+# (offline: the build tools and numpy come from Debian), then its tests against the
+# installed copy.
 install_python_package() {
-    rm -rf "$venv"
+    rm -rf "$venv" "$build/wheel"
     "$python" -m venv --system-site-packages "$venv"
-    "$venv/bin/pip" install --no-build-isolation --no-index "$here"
+    "$venv/bin/pip" wheel --no-build-isolation --no-index --no-deps -w "$build/wheel" "$here"
+    "$venv/bin/pip" install --no-index "$build"/wheel/cellkit-*.whl
     (cd "$here/python/tests" &&
         "$venv/bin/python" -c 'import cellkit; print("cellkit", cellkit.__version__, cellkit.__file__)' &&
         "$venv/bin/python" -m pytest -q -p no:cacheprovider test_api.py)

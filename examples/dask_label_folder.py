@@ -3,10 +3,11 @@
     python3 examples/dask_label_folder.py IMAGES OUT                  # a local cluster
     python3 examples/dask_label_folder.py IMAGES OUT --scheduler tcp://HOST:8786
 
-IMAGES holds 8-bit images of bright nuclei (PNG or TIFF, one frame each), such as
-data/nuclei_human_cells.png. Each worker reads an image, prepares it as the ombrisk example
-does (nuclei dark, background 0), labels it and saves the labels as OUT/<name>.npy (int32);
-only the file name and the number of cells travel back to the client, which prints them.
+IMAGES holds 8- or 16-bit images of bright nuclei (PNG or TIFF, one frame each), such as
+data/nuclei_human_cells.png. Each worker reads an image, prepares it with cellkit.prepare
+(nuclei dark, background below Otsu's threshold 0), labels it and saves the labels (0 for
+the background, cells 1..n) as OUT/<name>.npy (int32); only the file name and the number of
+cells travel back to the client, which prints them.
 
 Without --scheduler the script starts a local cluster of worker processes on this machine.
 With --scheduler it connects to a running cluster (started with `dask scheduler` and
@@ -22,22 +23,17 @@ import numpy as np
 import cellkit
 
 
-def prepare(image):
-    """Bright nuclei on a dark background -> dark cells, background 0 (never flooded)."""
-    dark = 256 - image.astype(np.float64)
-    dark[image < 48] = 0
-    return dark
-
-
 def label_file(path, out, cell_size_limit=30, threshold=5):
     """Runs on a worker: labels one image file, saves the labels, returns (name, cells)."""
+    import tifffile
     from PIL import Image
 
-    image = np.asarray(Image.open(path))
-    labels = cellkit.ombrisk(prepare(image), cell_size_limit, threshold)
+    image = tifffile.imread(path) if Path(path).suffix in (".tif", ".tiff") else \
+        np.asarray(Image.open(path))
+    labels = cellkit.ombrisk(cellkit.prepare(image), cell_size_limit, threshold)
     name = Path(path).stem
     np.save(Path(out) / f"{name}.npy", labels)
-    return name, int(np.unique(labels[labels > 1]).size)
+    return name, int(labels.max())
 
 
 def label_folder(client, images, out, patterns=("*.png", "*.tif", "*.tiff")):

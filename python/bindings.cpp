@@ -10,6 +10,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -56,17 +57,44 @@ ImageSize image_size(const py::array& image) {
             static_cast<int32_t>(rows * cols)};
 }
 
-// Labels are whole numbers below 2^31 held in doubles, column-major; the result is row-major.
-void copy_labels(const double* labels, const ImageSize& size, int32_t* out) {
+// Labels are whole numbers below 2^31 held in doubles, column-major; the result is row-major,
+// each label passed through `number` when one is given.
+void copy_labels(const double* labels, const ImageSize& size, int32_t* out,
+                 const std::vector<int32_t>* number = nullptr) {
     for (int32_t r = 0; r < size.rows; ++r) {
         for (int32_t c = 0; c < size.cols; ++c) {
-            out[static_cast<std::size_t>(r) * size.cols + c] =
+            const auto label =
                 static_cast<int32_t>(labels[r + static_cast<std::size_t>(c) * size.rows]);
+            out[static_cast<std::size_t>(r) * size.cols + c] =
+                number != nullptr ? (*number)[static_cast<std::size_t>(label)] : label;
         }
     }
 }
 
-Labels ombrisk(const ColumnMajorDoubles& image, double cellSizeLimit, double threshold) {
+// Python's numbering of the labeller's result: 0 for the background, whether never flooded
+// (0) or flooded outside any cell (1), and the cells 1..n in the order of their labels (2 up,
+// with gaps where cells were merged away).
+std::vector<int32_t> cell_numbers(const double* labels, int32_t pixels) {
+    int32_t highest = 1;
+    for (int32_t k = 0; k < pixels; ++k) {
+        highest = std::max(highest, static_cast<int32_t>(labels[k]));
+    }
+    std::vector<int32_t> number(static_cast<std::size_t>(highest) + 1, 0);
+    for (int32_t k = 0; k < pixels; ++k) {
+        number[static_cast<std::size_t>(labels[k])] = 1;
+    }
+    int32_t cells = 0;
+    for (std::size_t label = 2; label < number.size(); ++label) {
+        number[label] = number[label] != 0 ? ++cells : 0;
+    }
+    number[0] = number[1] = 0;
+    return number;
+}
+
+// matlabLabels: the labeller's own values (0, 1, cells from 2 with gaps); otherwise numbered
+// as cell_numbers gives them.
+Labels ombrisk(const ColumnMajorDoubles& image, double cellSizeLimit, double threshold,
+               bool matlabLabels) {
     const ImageSize size = image_size(image);
     // The kernels take views over non-const doubles but never write the grey image.
     auto* grey = const_cast<double*>(image.data());
@@ -90,7 +118,12 @@ Labels ombrisk(const ColumnMajorDoubles& image, double cellSizeLimit, double thr
         ViewHandle labelView = make_view(labels.get(), size.rows, size.cols);
         labellingCells(*greyView, *labelView, cellSize.get(), maxGrey, cellSizeLimit,
                        threshold);
-        copy_labels(labels.get(), size, out);
+        if (matlabLabels) {
+            copy_labels(labels.get(), size, out);
+        } else {
+            const std::vector<int32_t> number = cell_numbers(labels.get(), size.pixels);
+            copy_labels(labels.get(), size, out, &number);
+        }
     }
     return result;
 }
@@ -141,8 +174,9 @@ py::array_t<double> column_of(const std::vector<double>& values, int32_t count) 
 
 // Rewrites `stack` (rows x cols x frames, column-major, the caller's to give) in place and
 // returns (Itracks, Ptracks, tracklength, trackstarts, trackstartX, trackstartY,
-// trackLimitReached), every array as vesquin4 gives it.
-py::tuple vesquin4(ColumnMajorBytes& stack, double maxDistance) {
+// trackLimitReached), every array as vesquin4 gives it; Ptracks is None unless withPtracks,
+// since the package can read the positions off Itracks.
+py::tuple vesquin4(ColumnMajorBytes& stack, double maxDistance, bool withPtracks) {
     if (stack.ndim() != 3) {
         throw py::value_error("stack must have three dimensions");
     }
@@ -168,7 +202,7 @@ py::tuple vesquin4(ColumnMajorBytes& stack, double maxDistance) {
     std::vector<double> trackstartX(static_cast<std::size_t>(capacity));
     std::vector<double> trackstartY(static_cast<std::size_t>(capacity));
     ColumnMajorIds Itracks({rows, cols, frames});
-    ColumnMajorIds Ptracks({kPositionRows, frames, 2});
+    ColumnMajorIds Ptracks({withPtracks ? kPositionRows : 0, frames, 2});
 
     int32_t n = 0;
     bool trackLimitReached = false;
@@ -178,10 +212,11 @@ py::tuple vesquin4(ColumnMajorBytes& stack, double maxDistance) {
         clear(Itracks);
         clear(Ptracks);
         n = tracking(I, Itracks.mutable_data(), tracklength.data(), trackstarts.data(),
-                     Ptracks.mutable_data(), trackstartX.data(), trackstartY.data(), rows, cols,
-                     frames, distance, &trackLimitReached);
+                     withPtracks ? Ptracks.mutable_data() : nullptr, trackstartX.data(),
+                     trackstartY.data(), rows, cols, frames, distance, &trackLimitReached);
     }
-    return py::make_tuple(Itracks, Ptracks, column_of(tracklength, n), column_of(trackstarts, n),
+    return py::make_tuple(Itracks, withPtracks ? py::object(Ptracks) : py::none(),
+                          column_of(tracklength, n), column_of(trackstarts, n),
                           column_of(trackstartX, n), column_of(trackstartY, n),
                           trackLimitReached);
 }
@@ -201,7 +236,8 @@ PYBIND11_MODULE(_core, m) {
     // noconvert: a copy made here would hide a caller's mistake, and the tracker's rewrite
     // must land in the array given.
     m.def("ombrisk", &ombrisk, py::arg("image").noconvert(), py::arg("cell_size_limit"),
-          py::arg("threshold"));
-    m.def("tavenor3", &tavenor3, py::arg("image").noconvert(), py::arg("celllevel"));
-    m.def("vesquin4", &vesquin4, py::arg("stack").noconvert(), py::arg("max_distance"));
+          py::arg("threshold"), py::arg("matlab_labels"));
+    m.def("tavenor3", &tavenor3, py::arg("image").noconvert(), py::arg("cell_level"));
+    m.def("vesquin4", &vesquin4, py::arg("stack").noconvert(), py::arg("max_distance"),
+          py::arg("with_ptracks"));
 }
