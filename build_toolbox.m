@@ -9,7 +9,7 @@ function outdir = build_toolbox (outdir)
   %   this file). It compiles the three modules ombrisk, tavenor3 and vesquin4 with
   %   mex, a C++17 compiler being needed, and copies their help files beside them,
   %   with Contents.m and cellkit_version.m, which carry the version number of the
-  %   file VERSION. Afterwards:
+  %   file VERSION, cellkit_data.m and the sample images (data/). Afterwards:
   %
   %     addpath (OUTDIR)
   %     help cellkit          % lists the functions (help OUTDIR works too)
@@ -61,7 +61,24 @@ function outdir = build_toolbox (outdir)
     copy_into (fullfile (folder, [name '.m']), outdir);
   end
   write_versioned_files (root, outdir);
+  copy_sample_data (root, outdir);
   fprintf ('build_toolbox: the toolbox is in %s\n', outdir);
+end
+
+function copy_sample_data (root, outdir)
+  % The sample images, into OUTDIR/data where cellkit_data finds them: the source folder's
+  % data/, or in the Octave package's tarball, whose src/ is a source folder, its inst/data.
+  for candidate = {fullfile(root, 'data'), fullfile(root, '..', 'inst', 'data')}
+    if (exist (candidate{1}, 'dir'))
+      target = fullfile (outdir, 'data');
+      if (~exist (target, 'dir'))
+        mkdir (target);
+      end
+      copy_into (fullfile (candidate{1}, '*'), target);
+      return;
+    end
+  end
+  warning ('build_toolbox: no sample images beside %s: cellkit_data will find none', root);
 end
 
 function compile_module (root, outdir, name, sources)

@@ -37,29 +37,32 @@
 %                that were merged away leave gaps, so list the cells with
 %                unique(B(B > 1)) and count them with numel of that; the area
 %                of cell L is nnz(B == L).
-%         Row 1, row m, column 1 and column n are never part of a new cell's
-%         square; images with fewer than 7 rows or columns get no cells.
+%         A new cell starts as a full 5x5 square, stamped over whatever lies
+%         under it: where a cell starts at the edge of the flooded region, its
+%         square also covers pixels that are never flooded (0 or below, -Inf,
+%         NaN), which then hold the cell's label, not 0. In the example below,
+%         380 of the 237,169 background pixels set to 0 end in a cell. Row 1,
+%         row m, column 1 and column n are never part of a new cell's square;
+%         images with fewer than 7 rows or columns get no cells.
 %
-%   The input is not modified. The run time grows with the number of pixels
-%   and hardly with the grey range: levels at which nothing floods, grows or
-%   merges cost nothing, so a 16-bit image takes about as long as the same
-%   image in 8 bits (under a second for 2048 x 2048 pixels), and needs no
+%   The input is not modified. The run time and the working memory grow with
+%   the number of pixels, not with the grey range: levels at which nothing
+%   floods, grows or merges cost next to nothing, so a 16-bit image needs no
 %   rescaling for speed. Rescale only when fewer levels suit the cells better:
-%   cells grow up to ten pixels per level. The call needs about 20 bytes of
-%   working memory per pixel beside the input and B. Images of up to 2^31-1
-%   pixels.
+%   cells grow up to ten pixels per level. The toolbox's bench/README.md gives
+%   the measured time and memory per pixel. Images of up to 2^31-1 pixels.
 %
-%   Example (in the toolbox's source folder, whose data/ holds the images)
-%     A = imread(fullfile('data', 'nuclei_human_cells.png'));  % uint8, bright nuclei
+%   Example: nuclei of a bundled image
+%     A = imread(cellkit_data('nuclei_human_cells.png'));  % uint8, bright nuclei
 %     D = 256 - double(A);     % nuclei become dark, every value above 0
 %     D(A < 48) = 0;           % background: never flooded
 %     B = ombrisk(D, 30, 5);
 %     cells = unique(B(B > 1));
-%     ncells = numel(cells)    % about 300 nuclei
+%     ncells = numel(cells)    % 305 nuclei
 %     areas = arrayfun(@(L) nnz(B == L), cells);
 %     median(areas)            % pixels per nucleus
 %
-%   See also TAVENOR3, VESQUIN4.
+%   See also TAVENOR3, VESQUIN4, CELLKIT_DATA.
 
 %!test
 %! % A flat image: the one 5x5 window clear of the border starts cell 2 at level 1, and

@@ -33,13 +33,12 @@
 %         from 1 to max(B(:)) is present (at least at its seed), so the number
 %         of regions is max(B(:)) and the area of region L is nnz(B == L).
 %
-%   The input is not modified. Cost: run time grows in proportion to the
-%   number of pixels, about 0.06 to 0.15 microseconds a pixel on one core,
-%   from small images to 4096 x 4096 and beyond; the levels rise twenty per
-%   grey unit, but those at which no label can spread cost nothing, so 12-
-%   and 16-bit ranges cost about as much as 8-bit ones and there is no need
-%   to rescale them. Besides B it takes about 24 bytes a pixel of working
-%   memory, freed before it returns. Images of up to 2^31-1 pixels.
+%   The input is not modified. The run time and the working memory grow with
+%   the number of pixels the labels reach, not with the grey range: the levels
+%   rise twenty per grey unit, but those at which no label can spread cost
+%   next to nothing, so 12- and 16-bit images need no rescaling. The
+%   toolbox's bench/README.md gives the measured time and memory per pixel.
+%   Images of up to 2^31-1 pixels.
 %
 %   Example: the rule on a tiny image
 %     A = [  0 255   0   0 255
@@ -48,10 +47,9 @@
 %     % B = [1 1 1 2 2
 %     %      1 1 1 2 2]
 %
-%   Example: whole cells grown from their nuclei (in the toolbox's source
-%   folder, whose data/ holds the images)
-%     N = double(imread(fullfile('data', 'bbbc022_u2os_nuclei.png')));
-%     C = double(imread(fullfile('data', 'bbbc022_u2os_cytoplasm.png')));
+%   Example: whole cells grown from their nuclei, in two bundled images
+%     N = double(imread(cellkit_data('bbbc022_u2os_nuclei.png')));
+%     C = double(imread(cellkit_data('bbbc022_u2os_cytoplasm.png')));
 %     % one seed pixel per nucleus: the top of the smoothed nuclei image
 %     Ns = conv2(N, ones(9) / 81, 'same');
 %     seeds = Ns > 300 & Ns == movmax(movmax(Ns, 25, 1), 25, 2);
@@ -63,7 +61,7 @@
 %     B = tavenor3(G, 254);
 %     ncells = max(B(:))       % one cell per seed: 25
 %
-%   See also OMBRISK, VESQUIN4.
+%   See also OMBRISK, VESQUIN4, CELLKIT_DATA.
 
 %!test
 %! % The tiny example: the two seeds share the image, the border where they met.

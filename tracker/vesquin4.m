@@ -64,9 +64,8 @@
 %     squeeze(Ptracks(1, 1:3, :))  % its column and row in each frame
 %     I(20, 20, 1)               % 254: I was rewritten
 %
-%   Example: nuclei in a real time-lapse (in the toolbox's source folder,
-%   whose data/ holds the images)
-%     file = fullfile('data', 'timelapse_nuclei_mitocheck_uint8.tif');
+%   Example: nuclei in a bundled time-lapse
+%     file = cellkit_data('timelapse_nuclei_mitocheck_uint8.tif');
 %     frames = numel(imfinfo(file));
 %     I = zeros(190, 211, frames, 'uint8');
 %     for f = 1:frames       % a marker at the top of each smoothed nucleus
@@ -78,7 +77,7 @@
 %     whole = find(tracklength == frames - 1);  % tracks over the whole movie
 %     positions = squeeze(Ptracks(whole(1), :, :))  % column, row per frame
 %
-%   See also OMBRISK, TAVENOR3.
+%   See also OMBRISK, TAVENOR3, CELLKIT_DATA.
 
 %!test
 %! % The tiny example: one marker per frame, each within reach of the one before.

@@ -26,14 +26,19 @@
 %! addpath (outdir);
 
 %!test
-%! % The modules, their help files, the contents file and cellkit_version, and nothing
-%! % else; the version is the one in VERSION.
+%! % The modules, their help files, the contents file, cellkit_version, cellkit_data and
+%! % the sample images, and nothing else; the version is the one in VERSION.
 %! assert (built, outdir);
 %! listing = dir (outdir);
 %! names = sort ({listing(! [listing.isdir]).name});
 %! ext = mexext ();
-%! assert (names, sort ({'Contents.m', 'cellkit_version.m', 'ombrisk.m', ['ombrisk.' ext], ...
-%!                       'tavenor3.m', ['tavenor3.' ext], 'vesquin4.m', ['vesquin4.' ext]}));
+%! assert (names, sort ({'Contents.m', 'cellkit_data.m', 'cellkit_version.m', 'ombrisk.m', ...
+%!                       ['ombrisk.' ext], 'tavenor3.m', ['tavenor3.' ext], 'vesquin4.m', ...
+%!                       ['vesquin4.' ext]}));
+%! % The sample images, from the package's inst/data, as the source folder's data/.
+%! images = dir (fullfile (outdir, 'data'));
+%! sources = dir (fullfile (root, 'data'));
+%! assert (sort ({images(! [images.isdir]).name}), sort ({sources(! [sources.isdir]).name}));
 %! version = strtok (fileread (fullfile (root, 'VERSION')), "\r\n");
 %! assert (which ('cellkit_version'), fullfile (outdir, 'cellkit_version.m'));
 %! assert (cellkit_version (), version);
@@ -78,6 +83,12 @@
 %!   end
 %! end
 %! assert (strncmp (help ('tavenor3'), ' TAVENOR3  Grow a label', 23));
+
+%!test
+%! % The help's examples run as written in a fresh session that has added the folder to
+%! % its path, with the folder itself current.
+%! check_help_example_results (examples_in_fresh_session ( ...
+%!     sprintf ('addpath (''%s'');', outdir), outdir));
 
 %!test
 %! % Last: the scratch folder goes (the loaded modules do not hold it on Linux).

@@ -1,7 +1,8 @@
 % The toolbox's help, as a user meets it: help on the toolbox folder lists the three
-% functions, and every example in a function's help runs as written, from the source
-% folder (whose data/ holds the images the examples read); the help files' own tests pass,
-% and the version shown is the one in VERSION. Run with run_test_file.m.
+% functions, and every example in a function's help runs as written in a fresh session,
+% from any folder (the examples read the bundled images through cellkit_data); the help
+% files' own tests pass, and the version shown is the one in VERSION. Run with
+% run_test_file.m.
 
 %!shared root, folder
 %! root = canonicalize_file_name (fullfile (fileparts (which ('expect_error_text')), '..', '..'));
@@ -21,46 +22,20 @@
 %! end
 
 %!test
-%! % The labeller's example runs as written, on the bundled image, with the result it
-%! % states.
-%! examples = help_examples ('ombrisk');
-%! assert (numel (examples), 1);
-%! back = pwd ();
-%! restore = onCleanup (@() cd (back));
-%! cd (root);
-%! evalc (examples{1});
-%! assert (ncells > 250 && ncells < 350);
+%! % Every example of the help runs as written, in a fresh session that has only added the
+%! % toolbox folder to its path, from another current folder: the examples find the
+%! % bundled images through cellkit_data, in the toolbox's data/.
+%! elsewhere = tempname ();
+%! mkdir (elsewhere);
+%! results = examples_in_fresh_session (sprintf ('addpath (''%s'');', folder), elsewhere);
+%! rmdir (elsewhere);
+%! check_help_example_results (results);
+%! assert (cellkit_data ('nuclei_human_cells.png'), ...
+%!         fullfile (folder, 'data', 'nuclei_human_cells.png'));
+%! assert (exist (fullfile (cellkit_data (), 'README.md'), 'file'), 2);
+%! assert (isempty (strfind (help ('ombrisk'), 'source folder')));
 
-%!test
-%! % The grower's examples: the tiny image, then whole cells on the bundled images.
-%! examples = help_examples ('tavenor3');
-%! assert (numel (examples), 2);
-%! back = pwd ();
-%! restore = onCleanup (@() cd (back));
-%! cd (root);
-%! evalc (examples{1});
-%! assert (B, [1 1 1 2 2; 1 1 1 2 2]);
-%! evalc (examples{2});
-%! assert (ncells, 25);
-%! % One label per seed, numbered row by row.
-%! rows_first = B';
-%! assert (rows_first(seeds'), (1:25)');
-
-%!test
-%! % The tracker's examples: the tiny stack, then nuclei in the bundled time-lapse.
-%! examples = help_examples ('vesquin4');
-%! assert (numel (examples), 2);
-%! back = pwd ();
-%! restore = onCleanup (@() cd (back));
-%! cd (root);
-%! evalc (examples{1});
-%! assert (tracklength, 2);
-%! assert (squeeze (Ptracks(1, 1:3, :)), uint16 ([20 20; 22 21; 23 22]));
-%! assert (I(20, 20, 1), uint8 (254));
-%! evalc (examples{2});
-%! assert (ntracks > 10);
-%! assert (size (positions), [30 2]);
-%! assert (all (positions(:) > 0));
+%!error <cellkit_data: no sample file "nuclei.png" in .*data; the files are: README.md, bbbc022> cellkit_data ('nuclei.png')
 
 %!test
 %! % Each help file carries tests of its own (test ombrisk, as in the installed package);

@@ -35,7 +35,7 @@
 %! assert (cellfun (@(p) p.category, provides, 'UniformOutput', false), ...
 %!         {'Labelling cells', 'Tracking cells', 'The toolbox'});
 %! assert (sort ([cellfun(@(p) p.functions, provides, 'UniformOutput', false){:}]), ...
-%!         {'cellkit_version', 'ombrisk', 'tavenor3', 'vesquin4'});
+%!         {'cellkit_data', 'cellkit_version', 'ombrisk', 'tavenor3', 'vesquin4'});
 
 %!test
 %! % The calls reach the package's modules, which on Linux export mexFunction alone, under
@@ -65,18 +65,16 @@
 %! end
 
 %!test
-%! % The help's examples run as written in the package's folder, whose data/ holds the
-%! % images; COPYING gives every image's licence.
-%! back = pwd ();
-%! restore = onCleanup (@() cd (back));
-%! cd (installed.dir);
-%! examples = [help_examples('ombrisk'), help_examples('tavenor3'), help_examples('vesquin4')];
-%! assert (numel (examples), 5);
-%! for k = 1:numel (examples)
-%!   evalc (examples{k});
-%! end
-%! assert (ncells, 25);  % the last tavenor3 example
-%! assert (size (positions), [30 2]);
+%! % The help's examples run as written in a fresh session that has loaded the package and
+%! % nothing else, with the package's own folder current: there, as anywhere, the calls
+%! % reach the modules (the help files lie beside them, not in that folder), and the
+%! % examples find the images through cellkit_data. COPYING gives every image's licence.
+%! setup = sprintf (['pkg (''prefix'', ''%s'', ''%s''); pkg (''local_list'', ''%s''); ' ...
+%!                   'pkg load cellkit'], fullfile (scratch, 'share'), ...
+%!                  fullfile (scratch, 'lib'), fullfile (scratch, 'octave_packages'));
+%! check_help_example_results (examples_in_fresh_session (setup, installed.dir));
+%! assert (! exist (fullfile (installed.dir, 'ombrisk.m'), 'file'));
+%! assert (fileparts (cellkit_data ()), installed.dir);
 %! copying = fileread (fullfile (installed.dir, 'packinfo', 'COPYING'));
 %! assert (! isempty (strfind (copying, 'BSD 3-Clause License')));
 %! images = dir (fullfile (root, 'data'));
