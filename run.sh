@@ -4,7 +4,8 @@
 #                   pictures go to out/
 #   ./run.sh test   the whole test suite (unit tests, Octave end-to-end tests, the MATLAB
 #                   modules against the stand-in host, Python tests, checks), then the Python
-#                   package installed with pip into a venv and tested there, then the same
+#                   package installed with pip into a venv and tested there, then the code
+#                   blocks of the documents run against them, then the same
 #                   built with AddressSanitizer and UndefinedBehaviorSanitizer, then the
 #                   thread test under ThreadSanitizer, then the Windows x64 cross build with
 #                   its tests under Wine, then a bounded run of each fuzz target
@@ -21,15 +22,20 @@ venv="$here/build-venv"
 python=/usr/bin/python3
 job=${1:-}
 
-packages=(g++ make cmake libgtest-dev googletest octave liboctave-dev octave-parallel
-          clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine wine64
-          python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-venv
-          python3-pip python3-setuptools python3-wheel python3-dask python3-distributed
-          python3-pil python3-tifffile python3-matplotlib python3-pandas python3-skimage)
+# What the demo needs: a C++17 compiler, CMake, and Octave with its development files.
+demo_packages=(g++ make cmake octave liboctave-dev)
+# What the tests need besides: GoogleTest, Octave's parallel package, Clang's fuzzer, the
+# MinGW-w64 cross compiler and Wine, and the Python package's build and test modules.
+test_packages=(libgtest-dev googletest octave-parallel clang libclang-rt-14-dev
+               g++-mingw-w64-x86-64 wine wine64
+               python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
+               python3-venv python3-pip python3-setuptools python3-wheel python3-dask
+               python3-distributed python3-pil python3-tifffile python3-matplotlib
+               python3-pandas python3-skimage)
 
 install_missing_packages() {
     local missing=()
-    for package in "${packages[@]}"; do
+    for package in "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$package")
     done
@@ -42,9 +48,19 @@ install_missing_packages() {
         apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# Without MATLAB, its modules are built against the stand-in host (matlab_standin/).
+# The Octave modules and the toolbox folder alone: what the demo runs.
+build_demo() {
+    cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCELLKIT_TESTS=OFF \
+        -DCELLKIT_BENCH=OFF -DCELLKIT_PYTHON=OFF -DCELLKIT_MATLAB_STANDIN=OFF
+    cmake --build "$build" --parallel "$(nproc)"
+}
+
+# Everything, with the tests; without MATLAB, its modules are built against the stand-in
+# host (matlab_standin/). The options are given in full, as a demo build may have set them
+# otherwise in the same folder.
 build_toolbox() {
-    cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCELLKIT_MATLAB_STANDIN=ON \
+    cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCELLKIT_TESTS=ON \
+        -DCELLKIT_BENCH=ON -DCELLKIT_PYTHON=ON -DCELLKIT_MATLAB_STANDIN=ON \
         -DPYTHON_EXECUTABLE="$python"
     cmake --build "$build" --parallel "$(nproc)"
 }
@@ -82,7 +98,7 @@ thread_sanitized_test() {
 
 # The package as a user installs it: a wheel made with pip, installed into a fresh venv
 # (offline: the build tools and numpy come from Debian), then its tests against the
-# installed copy.
+# installed copy: the command line's on a Dask scheduler and workers started there.
 install_python_package() {
     rm -rf "$venv" "$build/wheel"
     "$python" -m venv --system-site-packages "$venv"
@@ -90,7 +106,14 @@ install_python_package() {
     "$venv/bin/pip" install --no-index "$build"/wheel/cellkit-*.whl
     (cd "$here/python/tests" &&
         "$venv/bin/python" -c 'import cellkit; print("cellkit", cellkit.__version__, cellkit.__file__)' &&
-        "$venv/bin/python" -m pytest -q -p no:cacheprovider test_api.py)
+        "$venv/bin/python" -m pytest -q -p no:cacheprovider test_api.py test_cli.py)
+}
+
+# The documents' code blocks, pasted as a reader would, in a scratch folder: Octave's against
+# the toolbox folder, Python's and the shell's against the package installed in build-venv.
+check_documents() {
+    "$venv/bin/python" "$here/tests/docs/run_blocks.py" --toolbox "$build/toolbox" \
+        "$here/README.md" "$here/data/README.md" "$here/bench/README.md"
 }
 
 run_tests() {
@@ -103,16 +126,17 @@ octave_run() {
 
 case "$job" in
 demo)
-    install_missing_packages
-    build_toolbox
+    install_missing_packages "${demo_packages[@]}"
+    build_demo
     octave_run "addpath('$build/toolbox'); addpath('$here/examples');
                 ombrisk_demo('$here/out'); tavenor3_demo('$here/out'); vesquin4_demo('$here/out');"
     ;;
 test)
-    install_missing_packages
+    install_missing_packages "${demo_packages[@]}" "${test_packages[@]}"
     build_toolbox
     run_tests "$build"
     install_python_package
+    check_documents
     build_sanitized
     run_tests "$sanitize_build"
     thread_sanitized_test

@@ -51,14 +51,8 @@ def label_nuclei(out):
 
 def track_nuclei(out):
     movie = cellkit.data.mitocheck()  # (t, y, x) uint8
-    # A marker at the top of each smoothed nucleus: the largest value of its 17x17 window.
-    kernel = np.ones(9) / 9
-    smooth = np.apply_along_axis(np.convolve, 1, movie.astype(float), kernel, "same")
-    smooth = np.apply_along_axis(np.convolve, 2, smooth, kernel, "same")
-    padded = np.pad(smooth, ((0, 0), (8, 8), (8, 8)), constant_values=-np.inf)
-    windows = np.lib.stride_tricks.sliding_window_view(padded, (17, 17), axis=(1, 2))
-    stack = np.where((smooth > 12) & (smooth == windows.max(axis=(3, 4))), 255, 0)
-    tracks = cellkit.vesquin4(stack.astype(np.uint8), 10)
+    # A marker at the top of each smoothed nucleus, as the Octave example puts them.
+    tracks = cellkit.vesquin4(cellkit.maxima_markers(movie, floor=12), 10)
     table = cellkit.tracks_table(tracks)  # rows [track_id, t, y, x], 0-based
     whole = np.count_nonzero(tracks.length == movie.shape[0])
     print(f"vesquin4: {movie.shape[0]} frames of {movie.shape[1]}x{movie.shape[2]}, "

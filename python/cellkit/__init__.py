@@ -8,6 +8,7 @@ Octave modules:
     vesquin4(stack, max_distance)                link cell markers of consecutive frames
     tracks_table(tracks), tracks_summary(tracks) the tracks as tables
     prepare(image)                               a fluorescence image made ready to flood
+    maxima_markers(movie), centre_markers(labels) markers for vesquin4
     cellkit.data                                 the bundled sample images
 
 By default the functions speak Python: images are ``image[y, x]``, stacks ``stack[t, y,
@@ -21,11 +22,11 @@ several threads at once.
 
 from . import _core, data
 from ._labelling import ombrisk, tavenor3
-from ._prepare import prepare
+from ._prepare import centre_markers, maxima_markers, prepare
 from ._tracks import (SUMMARY_COLUMNS, TRACKS_COLUMNS, MatlabTracks, Tracks, tracks_summary,
                       tracks_table, vesquin4)
 
 __version__: str = _core.__version__
 
 __all__ = ["ombrisk", "tavenor3", "vesquin4", "tracks_table", "tracks_summary", "prepare",
-           "Tracks", "MatlabTracks", "TRACKS_COLUMNS", "SUMMARY_COLUMNS", "data", "__version__"]
+           "maxima_markers", "centre_markers", "Tracks", "MatlabTracks", "TRACKS_COLUMNS", "SUMMARY_COLUMNS", "data", "__version__"]

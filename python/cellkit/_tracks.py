@@ -205,6 +205,7 @@ def vesquin4(stack: npt.NDArray[np.uint8], max_distance: Number, *,
     --------
     tracks_table : the tracks as rows (track_id, t, y, x), for napari and pandas.
     tracks_summary : one row per track.
+    maxima_markers, centre_markers : markers from a movie, or from labelled cells.
 
     Notes
     -----
@@ -233,6 +234,13 @@ def vesquin4(stack: npt.NDArray[np.uint8], max_distance: Number, *,
     array([[ 1,  0, 19, 19],
            [ 1,  1, 20, 21],
            [ 1,  2, 21, 22]])
+
+    The nuclei of a bundled time-lapse, a marker at the top of each smoothed nucleus:
+
+    >>> movie = cellkit.data.mitocheck()             # (30, 190, 211) uint8
+    >>> tracks = cellkit.vesquin4(cellkit.maxima_markers(movie, floor=12), 10)
+    >>> len(tracks.length), int((tracks.length == 30).sum())   # 10 over the whole movie
+    (25, 10)
 
     """
     matlab = check_layout(layout)

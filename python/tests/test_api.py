@@ -1,11 +1,10 @@
 """The package as a Python caller meets it: worked cases in both layouts, refusals and
-warnings, the tracker's options, the tables, the sample data, the docstrings' examples,
-calls from several threads and the Dask example. Equality with the Octave modules is in
-test_octave_equality.py."""
+warnings, the tracker's options, the tables, the sample data, the docstrings' examples and
+calls from several threads. Equality with the Octave modules is in
+test_octave_equality.py, the command line in test_cli.py."""
 
 import doctest
 import importlib
-import importlib.util
 import os
 import pickle
 import warnings
@@ -286,31 +285,16 @@ def test_calls_from_several_threads_give_the_serial_results():
                 np.testing.assert_array_equal(result, expected)
 
 
-def test_dask_example_on_a_local_cluster(tmp_path):
-    distributed = pytest.importorskip("distributed")
+def test_python_demo_draws_its_pictures(tmp_path):
+    pytest.importorskip("matplotlib")
+    import subprocess
+    import sys
+
+    result = subprocess.run([sys.executable, str(SOURCE / "examples" / "python_demo.py"),
+                             str(tmp_path)], capture_output=True, text=True, timeout=300,
+                            cwd=tmp_path, env=dict(os.environ, MPLBACKEND="Agg"))
+    assert result.returncode == 0, result.stderr
+    assert "305 cells" in result.stdout and "25 tracks, 10 over the whole movie" in result.stdout
     from PIL import Image
-    location = importlib.util.spec_from_file_location(
-        "dask_label_folder", SOURCE / "examples" / "dask_label_folder.py")
-    example = importlib.util.module_from_spec(location)
-    location.loader.exec_module(example)
-
-    images = tmp_path / "images"
-    images.mkdir()
-    original = cellkit.data.nuclei()
-    quarters = [original[r:r + 256, c:c + 256] for r in (0, 256) for c in (0, 256)]
-    for k, quarter in enumerate(quarters):
-        Image.fromarray(quarter).save(images / f"quarter{k}.png")
-    # 16 bits, as a camera gives them: 12-bit values in a uint16 TIFF.
-    import tifffile
-    u2os = cellkit.data.u2os_nuclei()
-    tifffile.imwrite(images / "u2os.tif", u2os)
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=2, processes=False,
-                                  dashboard_address=None) as cluster, \
-            distributed.Client(cluster, timeout="30s") as client:
-        cells = example.label_folder(client, images, tmp_path / "labels")
-
-    assert sorted(cells) == [f"quarter{k}" for k in range(4)] + ["u2os"]
-    for name, image in [(f"quarter{k}", q) for k, q in enumerate(quarters)] + [("u2os", u2os)]:
-        labels = np.load(tmp_path / "labels" / f"{name}.npy")
-        np.testing.assert_array_equal(labels, cellkit.ombrisk(cellkit.prepare(image), 30, 5))
-        assert cells[name] == labels.max() > 20
+    for name in ["python_ombrisk.png", "python_vesquin4.png"]:
+        assert Image.open(tmp_path / name).format == "PNG"

@@ -1,0 +1,7 @@
+"""python -m cellkit: the cellkit command."""
+
+import sys
+
+from ._cli import main
+
+sys.exit(main())
