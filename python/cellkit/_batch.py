@@ -100,14 +100,14 @@ def task_memory(options: Options) -> float:
         return options.memory
     threads = os.cpu_count() or 1
     total = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
-    try:
-        from distributed import get_worker
-
-        worker = get_worker()
-        threads = worker.state.nthreads
-        total = worker.memory_manager.memory_limit or total
-    except (ImportError, ValueError, AttributeError):
-        pass
+    # A Dask worker has imported distributed; anywhere else importing it costs a second.
+    if "distributed" in sys.modules:
+        try:
+            worker = sys.modules["distributed"].get_worker()
+            threads = worker.state.nthreads
+            total = worker.memory_manager.memory_limit or total
+        except (ValueError, AttributeError):
+            pass
     return total / max(1, threads)
 
 
@@ -557,6 +557,26 @@ def write_summary(out: Path, command: str, rows: Sequence[Row]) -> Path:
     path = out / f"{command}_summary.csv"
     write_csv(path, columns, [[row.get(column, "") for column in columns] for row in rows])
     return path
+
+
+def keep_freed_memory() -> None:
+    """Lets this process reuse the memory one file's work frees for the next file's. glibc
+    hands blocks of more than a few megabytes back to the system on free (at once, under
+    a Dask nanny, which asks for that), and every file's arrays then fault in fresh pages,
+    which on a virtual machine can cost more than the labelling itself (bench/README.md).
+    The command and a worker process that runs its tasks may say so; the package, imported
+    into other programs, does not."""
+    if not sys.platform.startswith("linux"):
+        return
+    import ctypes
+
+    try:
+        libc = ctypes.CDLL("libc.so.6")
+    except OSError:
+        return
+    m_trim_threshold, m_mmap_threshold = -1, -3
+    libc.mallopt(m_mmap_threshold, 32 * 2**20)  # glibc's largest
+    libc.mallopt(m_trim_threshold, 2**30)
 
 
 def _interrupt(signum: int, frame: Any) -> None:

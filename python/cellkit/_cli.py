@@ -11,8 +11,8 @@ from pathlib import Path
 from typing import List, Optional, Sequence
 
 from . import _core
-from ._batch import (DaskPool, Interrupted, Options, Progress, ThreadPool, output_files,
-                     record_run, run, stop_on_terminate, write_summary)
+from ._batch import (DaskPool, Interrupted, Options, Progress, ThreadPool, keep_freed_memory,
+                     output_files, record_run, run, stop_on_terminate, write_summary)
 from ._files import IMAGE_SUFFIXES
 
 DESCRIPTION = """\
@@ -270,6 +270,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                         f"--overwrite to redo them, or another output folder")
 
     stop_on_terminate()
+    keep_freed_memory()
     progress = Progress(files=len(inputs), quiet=args.quiet)
     try:
         rows = run(args.command, inputs, out, options, pool, progress)

@@ -103,7 +103,8 @@ def start_cluster(folder, workers=2):
     for _ in range(workers):
         processes.append(subprocess.Popen(
             [sys.executable, "-m", "distributed.cli.dask_worker", "--nthreads", "1",
-             "--no-dashboard", "--scheduler-file", str(scheduler_file)],
+             "--no-dashboard", "--preload", "cellkit.worker", "--scheduler-file",
+             str(scheduler_file)],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True))
     from distributed import Client
 
