@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Sets up a Debian machine for the toolbox, builds it, and runs one job:
-#   ./run.sh demo   run the three examples on real microscopy images in GNU Octave;
-#                   pictures go to out/
-#   ./run.sh test   the whole test suite (unit tests, Octave end-to-end tests, the MATLAB
-#                   modules against the stand-in host, Python tests, checks), then the Python
-#                   package installed with pip into a venv and tested there, then the code
-#                   blocks of the documents run against them, then the same
-#                   built with AddressSanitizer and UndefinedBehaviorSanitizer, then the
-#                   thread test under ThreadSanitizer, then the Windows x64 cross build with
-#                   its tests under Wine, then a bounded run of each fuzz target
+#   ./run.sh demo     run the three examples on real microscopy images in GNU Octave;
+#                     pictures go to out/
+#   ./run.sh release  every platform's bundle in dist/, with SHA256SUMS
+#   ./run.sh test     the whole test suite (unit tests, Octave end-to-end tests, the MATLAB
+#                     modules against the stand-in host, Python tests, checks), the Windows
+#                     x64 cross build with its tests under Wine, then the release: made,
+#                     each bundle checked as a user receives it (the Python package's tests
+#                     run against the installed wheel), made again elsewhere and compared;
+#                     then the documents' code blocks, the suite again under AddressSanitizer
+#                     and UndefinedBehaviorSanitizer, the thread test under ThreadSanitizer,
+#                     and a bounded run of each fuzz target
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -18,6 +20,7 @@ fuzz_build="$here/build-fuzz"
 windows_build="$here/build-windows"
 tsan_build="$here/build-tsan"
 venv="$here/build-venv"
+dist="$here/dist"
 # Debian's own Python, where the python3-* packages below are installed.
 python=/usr/bin/python3
 job=${1:-}
@@ -31,7 +34,7 @@ test_packages=(libgtest-dev googletest octave-parallel clang libclang-rt-14-dev
                python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
                python3-venv python3-pip python3-setuptools python3-wheel python3-dask
                python3-distributed python3-pil python3-tifffile python3-matplotlib
-               python3-pandas python3-skimage)
+               python3-pandas python3-skimage python3-build)
 
 install_missing_packages() {
     local missing=()
@@ -96,17 +99,20 @@ thread_sanitized_test() {
     (cd "$tsan_build" && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R '^Threads\.')
 }
 
-# The package as a user installs it: a wheel made with pip, installed into a fresh venv
-# (offline: the build tools and numpy come from Debian), then its tests against the
-# installed copy: the command line's on a Dask scheduler and workers started there.
-install_python_package() {
-    rm -rf "$venv" "$build/wheel"
-    "$python" -m venv --system-site-packages "$venv"
-    "$venv/bin/pip" wheel --no-build-isolation --no-index --no-deps -w "$build/wheel" "$here"
-    "$venv/bin/pip" install --no-index "$build"/wheel/cellkit-*.whl
-    (cd "$here/python/tests" &&
-        "$venv/bin/python" -c 'import cellkit; print("cellkit", cellkit.__version__, cellkit.__file__)' &&
-        "$venv/bin/python" -m pytest -q -p no:cacheprovider test_api.py test_cli.py)
+# Every platform's bundle in dist/, made from build/ and build-windows/ (package/release.py).
+make_release() {
+    "$python" "$here/package/release.py" --build "$build" --windows "$windows_build" \
+        --dist "$dist"
+}
+
+# Each bundle as a user receives it, unpacked into an empty folder: the MATLAB modules run
+# by the driver through the stand-in (under Wine for Windows), the Octave package installed
+# and tested, the wheel installed into a fresh venv (build-venv) where the Python tests run,
+# the sdist built offline; then the release made again elsewhere, byte for byte the same.
+check_release() {
+    "$python" "$here/tests/release/check_release.py" --dist "$dist" --build "$build" \
+        --windows "$windows_build" --venv "$venv"
+    "$here/tests/release/check_reproducible.sh" "$dist"
 }
 
 # The documents' code blocks, pasted as a reader would, in a scratch folder: Octave's against
@@ -131,22 +137,29 @@ demo)
     octave_run "addpath('$build/toolbox'); addpath('$here/examples');
                 ombrisk_demo('$here/out'); tavenor3_demo('$here/out'); vesquin4_demo('$here/out');"
     ;;
+release)
+    install_missing_packages "${demo_packages[@]}" "${test_packages[@]}"
+    build_toolbox
+    build_windows
+    make_release
+    ;;
 test)
     install_missing_packages "${demo_packages[@]}" "${test_packages[@]}"
     build_toolbox
     run_tests "$build"
-    install_python_package
+    build_windows
+    run_tests "$windows_build"
+    make_release
+    check_release
     check_documents
     build_sanitized
     run_tests "$sanitize_build"
     thread_sanitized_test
-    build_windows
-    run_tests "$windows_build"
     build_fuzz_targets
     run_tests "$fuzz_build"
     ;;
 *)
-    echo "usage: ./run.sh demo | test" >&2
+    echo "usage: ./run.sh demo | test | release" >&2
     exit 2
     ;;
 esac
