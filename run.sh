@@ -27,9 +27,10 @@ job=${1:-}
 
 # What the demo needs: a C++17 compiler, CMake, and Octave with its development files.
 demo_packages=(g++ make cmake octave liboctave-dev)
-# What the tests need besides: GoogleTest, Octave's parallel package, Clang's fuzzer, the
-# MinGW-w64 cross compiler and Wine, and the Python package's build and test modules.
-test_packages=(libgtest-dev googletest octave-parallel clang libclang-rt-14-dev
+# What the tests need besides: git (the release checks list the tracked files), GoogleTest,
+# Octave's parallel package, Clang's fuzzer, the MinGW-w64 cross compiler and Wine, and the
+# Python package's build and test modules.
+test_packages=(git libgtest-dev googletest octave-parallel clang libclang-rt-14-dev
                g++-mingw-w64-x86-64 wine wine64
                python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
                python3-venv python3-pip python3-setuptools python3-wheel python3-dask
