@@ -165,18 +165,17 @@ def _existing(command: str, path: str, out: str, options: Options) -> Optional[R
     return _label_row(row, read_image(outputs[0]).astype(np.int64))
 
 
-def label_file(path: str, out: str, options: Options) -> Row:
-    """Labels the cells of one image with ombrisk; writes <stem>_labels.tif (and
-    <stem>_overlay.png)."""
+def _labelling_task(command: str, path: str, out: str, options: Options,
+                    labelling: Callable[[np.ndarray, Header], np.ndarray]) -> Row:
+    """One image through `labelling`, which gives its labels; writes them, and the overlay
+    when asked, and returns the summary row. A failure of any kind is the row's error."""
     start = time.perf_counter()
     try:
-        row = _existing("label", path, out, options)
+        row = _existing(command, path, out, options)
         if row is None:
-            image, _ = _single_image(path, options)
-            labels = ombrisk(prepare(image, bright=options.bright,
-                                     background=options.background),
-                             options.cell_size_limit, options.threshold)
-            outputs = output_files("label", path, out, options.overlay)
+            image, header = _single_image(path, options)
+            labels = labelling(image, header)
+            outputs = output_files(command, path, out, options.overlay)
             _write_labels(outputs[0], labels, options)
             if options.overlay:
                 write_png(outputs[1], label_overlay(image, labels))
@@ -185,6 +184,14 @@ def label_file(path: str, out: str, options: Options) -> Row:
         row = _failed({"file": path}, error)
     row["seconds"] = round(time.perf_counter() - start, 3)
     return row
+
+
+def label_file(path: str, out: str, options: Options) -> Row:
+    """Labels the cells of one image with ombrisk; writes <stem>_labels.tif (and
+    <stem>_overlay.png)."""
+    return _labelling_task("label", path, out, options, lambda image, _: ombrisk(
+        prepare(image, bright=options.bright, background=options.background),
+        options.cell_size_limit, options.threshold))
 
 
 def find_seed_file(path: str, seeds: str) -> Path:
@@ -225,42 +232,17 @@ def seed_pixels(nuclei: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
 def grow_file(path: str, out: str, options: Options) -> Row:
     """Grows a cell from each nucleus of the matching label image over the cell-body image
     with tavenor3; writes <stem>_cells.tif, each cell numbered as its nucleus."""
-    start = time.perf_counter()
-    try:
-        row = _existing("grow", path, out, options)
-        if row is None:
-            image, header = _single_image(path, options)
-            seeds_file = find_seed_file(path, options.seeds)
-            seeds_header = read_header_of_labels(seeds_file)
-            if (seeds_header.rows, seeds_header.cols, seeds_header.frames) != \
-                    (header.rows, header.cols, 1):
-                raise FileRefused(f"{seeds_file.name}: {seeds_header.describe()}, where "
-                                  f"{Path(path).name} is {header.describe()}")
-            nuclei = read_image(seeds_file).reshape(header.rows, header.cols).astype(np.int64)
-            cells = grow_from_nuclei(image, nuclei, options)
-            outputs = output_files("grow", path, out, options.overlay)
-            _write_labels(outputs[0], cells, options)
-            if options.overlay:
-                write_png(outputs[1], label_overlay(image, cells))
-            row = _label_row({"file": path, "status": "done", "error": ""}, cells)
-    except Exception as error:
-        row = _failed({"file": path}, error)
-    row["seconds"] = round(time.perf_counter() - start, 3)
-    return row
+    def growing(image: np.ndarray, header: Header) -> np.ndarray:
+        seeds_file = find_seed_file(path, options.seeds)
+        seeds_header = read_header(seeds_file, labels=True)
+        if (seeds_header.rows, seeds_header.cols, seeds_header.frames) != \
+                (header.rows, header.cols, 1):
+            raise FileRefused(f"{seeds_file.name}: {seeds_header.describe()}, where "
+                              f"{Path(path).name} is {header.describe()}")
+        nuclei = read_image(seeds_file).reshape(header.rows, header.cols).astype(np.int64)
+        return grow_from_nuclei(image, nuclei, options)
 
-
-def read_header_of_labels(path: Path) -> Header:
-    """A label image's header: 8-, 16- or 32-bit integers, as the label command writes."""
-    import tifffile
-
-    if path.suffix.lower() in (".tif", ".tiff"):
-        with tifffile.TiffFile(path) as tif:
-            page = tif.pages[0]
-            if page.dtype.kind != "u" or len(page.shape) != 2:
-                raise FileRefused(f"{path.name}: {page.dtype} pages of shape {page.shape}; "
-                                  f"a label image holds unsigned integers")
-            return Header(len(tif.pages), page.shape[0], page.shape[1], page.dtype)
-    return read_header(path)
+    return _labelling_task("grow", path, out, options, growing)
 
 
 def grow_from_nuclei(image: np.ndarray, nuclei: np.ndarray, options: Options) -> np.ndarray:

@@ -38,14 +38,20 @@ def dtype_hint(dtype: np.dtype) -> str:
     return "give a numeric array, e.g. np.asarray(values, dtype=float)"
 
 
-def grey_image(image: npt.ArrayLike, name: str) -> np.ndarray:
-    """The image as the kernels take it: float64 in column-major (Fortran) order."""
+def real_image(image: npt.ArrayLike, name: str) -> np.ndarray:
+    """The image as an array of real numbers with two dimensions, or a refusal."""
     array = np.asarray(image)
     if array.dtype.kind not in "iuf":
         raise TypeError(f"{name} must hold real integers or floating-point numbers, not "
                         f"{array.dtype}: {dtype_hint(array.dtype)}")
     if array.ndim != 2:
         raise ValueError(f"{name} must have two dimensions (rows, columns), not {array.ndim}")
+    return array
+
+
+def grey_image(image: npt.ArrayLike, name: str) -> np.ndarray:
+    """The image as the kernels take it: float64 in column-major (Fortran) order."""
+    array = real_image(image, name)
     rows, cols = array.shape
     if rows > INT32_MAX or cols > INT32_MAX or rows * cols > INT32_MAX:
         raise ValueError(f"{name}: {_core.IMAGE_TOO_LARGE}")

@@ -47,14 +47,22 @@ class Header:
         return f"{self.rows} x {self.cols}{frames} of {self.dtype}"
 
 
-def _grey_dtype(dtype: np.dtype, name: str) -> np.dtype:
+# Pillow's modes of greyscale PNG files: 8 bits, and 16 bits as Pillow opens them.
+GREY_PNG_MODES = ("L", "I", "I;16", "I;16B")
+
+
+def _pixel_dtype(dtype: np.dtype, name: str, labels: bool) -> np.dtype:
+    if labels and dtype.kind == "u":
+        return dtype
     if dtype not in (np.dtype(np.uint8), np.dtype(np.uint16)):
-        raise FileRefused(f"{name}: {dtype} pixels; only 8- and 16-bit greys are taken")
+        raise FileRefused(f"{name}: {dtype} pixels; only 8- and 16-bit greys are taken" +
+                          (" (and unsigned integers for labels)" if labels else ""))
     return dtype
 
 
-def read_header(path: PathLike) -> Header:
-    """The size and pixel type a TIFF or PNG file declares, read from its header alone."""
+def read_header(path: PathLike, labels: bool = False) -> Header:
+    """The size and pixel type a TIFF or PNG file declares, read from its header alone.
+    Greys are 8 or 16 bits; a label image (labels) may hold any unsigned integers."""
     path = Path(path)
     suffix = path.suffix.lower()
     if suffix in TIFF_SUFFIXES:
@@ -68,7 +76,7 @@ def read_header(path: PathLike) -> Header:
                     raise FileRefused(f"{path.name}: pages of shape {page.shape}; only "
                                       f"greyscale pages are taken")
                 return Header(frames, page.shape[0], page.shape[1],
-                              _grey_dtype(page.dtype, path.name))
+                              _pixel_dtype(page.dtype, path.name, labels))
         except FileRefused:
             raise
         except Exception as error:
@@ -81,7 +89,7 @@ def read_header(path: PathLike) -> Header:
                 mode, (cols, rows) = image.mode, image.size
         except Exception as error:
             raise FileRefused(f"{path.name}: not a readable PNG file ({error})") from error
-        if mode not in ("L", "I", "I;16", "I;16B"):
+        if mode not in GREY_PNG_MODES:
             raise FileRefused(f"{path.name}: a {mode} PNG; only greyscale images of 8 or 16 "
                               f"bits are taken")
         return Header(1, rows, cols, np.dtype(np.uint8 if mode == "L" else np.uint16))
@@ -109,7 +117,7 @@ def read_png(path: PathLike) -> np.ndarray:
 
     with Image.open(path) as image:
         mode = image.mode
-        if mode not in ("L", "I", "I;16", "I;16B"):
+        if mode not in GREY_PNG_MODES:
             raise FileRefused(f"{Path(path).name}: a {mode} PNG; only greyscale images of 8 "
                               f"or 16 bits are taken")
         array = np.asarray(image)

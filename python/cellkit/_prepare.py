@@ -8,7 +8,7 @@ from typing import Optional, Union
 import numpy as np
 import numpy.typing as npt
 
-from ._convert import dtype_hint
+from ._convert import dtype_hint, real_image
 
 Background = Union[float, str, None]
 
@@ -88,12 +88,7 @@ def prepare(image: npt.ArrayLike, *, bright: bool = True,
     >>> int(cellkit.ombrisk(cellkit.prepare(image), 30, 5).max())    # Otsu: 0 up to 38
     308
     """
-    array = np.asarray(image)
-    if array.dtype.kind not in "iuf":
-        raise TypeError(f"image must hold real integers or floating-point numbers, not "
-                        f"{array.dtype}: {dtype_hint(array.dtype)}")
-    if array.ndim != 2:
-        raise ValueError(f"image must have two dimensions (rows, columns), not {array.ndim}")
+    array = real_image(image, "image")
     grey = array.astype(np.float64)
     level: Optional[float]
     if background is None:
