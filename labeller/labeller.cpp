@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "matx/phases.h"
 #include "matx/pixel_arrays.h"
 #include "matx/prefetch.h"
 
@@ -357,6 +358,7 @@ void flood(Flood& f, int32_t p) {
 
 // One growth pass over the flooded pixels beside cells. Every claim is decided before any is
 // made, so a pixel claimed in this pass hands its label on in the next pass only.
+CELLKIT_PHASE
 void growingCells(Flood& f) {
     f.frontier.clear();
     f.frontier.swap(f.growthQueue);
@@ -396,6 +398,7 @@ void stampWindow(Flood& f, int32_t centre, int32_t label) {
 // Window centres in row-major order, as a full scan would meet them. Counts only fall
 // during the search (a stamp takes flooded pixels), so a window below 11 when the search
 // starts stays below, and only the windows that reached 11 in this level's flood need a look.
+CELLKIT_PHASE
 void findingNewCells(Flood& f) {
     std::vector<int32_t>& windows = f.windowsReachingSeedCount;
     std::sort(windows.begin(), windows.end());
@@ -460,6 +463,7 @@ void examinePosition(Flood& f, int32_t p, bool forceMerge, PositionHeap& ahead) 
     }
 }
 
+CELLKIT_PHASE
 void mergeCells(Flood& f, bool forceMerge) {
     std::vector<int32_t>& batch = f.mergeBatch;
     batch.clear();
@@ -604,6 +608,7 @@ void sortByComparison(const Flood& f, const matx& grey, double lastLevel, FloodO
 
 // The counting sort counts the flooding pixels on its way; only the comparison needs a pass
 // of its own for them.
+CELLKIT_PHASE
 FloodOrder pixelsByFloodingLevel(const Flood& f, const matx& grey, double lastLevel) {
     FloodOrder order;
     const double pixels = static_cast<double>(f.m) * f.n;
@@ -616,6 +621,7 @@ FloodOrder pixelsByFloodingLevel(const Flood& f, const matx& grey, double lastLe
     return order;
 }
 
+CELLKIT_PHASE
 void floodGroup(Flood& f, const FloodOrder& order, size_t group) {
     const size_t end = order.starts[group + 1];
     for (size_t k = order.starts[group]; k < end; ++k) {
@@ -627,6 +633,7 @@ void floodGroup(Flood& f, const FloodOrder& order, size_t group) {
     }
 }
 
+CELLKIT_PHASE
 void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit) {
     f.m = grey.m;
     f.n = grey.n;
@@ -656,6 +663,7 @@ void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit
 }
 
 // In the output's memory order; the order of reading changes no label.
+CELLKIT_PHASE
 void writeLabels(Flood& f, matx& labels) {
     for (int32_t c = 0; c < f.n; ++c) {
         for (int32_t r = 0; r < f.m; ++r) {

@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "matx/phases.h"
 #include "matx/prefetch.h"
 
 
@@ -98,6 +99,7 @@ int32_t plantingSeeds(const matx& grey, double celllevel, OnSeed onSeed) {
 // columns come in increasing order. `rowLabels` has room for m + 1 counts. Hands each seed to
 // `onSeed` with its label; returns the number of seeds.
 template <class OnSeed>
+CELLKIT_PHASE
 int32_t plantingSeedsInStorageOrder(const matx& grey, double celllevel, uint64_t* rowLabels,
                                     OnSeed onSeed) {
     std::fill(rowLabels, rowLabels + grey.m + 1, 0);
@@ -266,6 +268,7 @@ int64_t claimLevelOfKey(const LevelTable& levels, int32_t key) {
 // of pixels are sorted by counting in `table` (room for pixels + 2 entries), in storage order
 // within one value, so that they are met in memory order; any others by comparison.
 template <class State>
+CELLKIT_PHASE
 int32_t sortingClaimable(const Frame<State>& frame, const double* grey, double celllevel,
                          const LevelTable& levels, double limit, int32_t* order,
                          uint64_t* table) {
@@ -453,6 +456,7 @@ void walkingEntry(Walk<State>& w, Entry entry, uint32_t claimableNext) {
 // `entries` their labelled neighbours that are neither listed nor settled. Returns the new
 // count.
 template <class State>
+CELLKIT_PHASE
 int32_t namingByClaimLevel(Walk<State>& w, int64_t index, Entry* entries, int32_t count) {
     typename State::Word* state = w.frame.state;
     while (w.byGreyNext < w.byGreyCount) {
@@ -486,6 +490,7 @@ int32_t namingByClaimLevel(Walk<State>& w, int64_t index, Entry* entries, int32_
 // `count`) on the way. Many entries go by their labels' bytes, from the lowest, in stable
 // passes of counting (as many as the largest label has bytes): as fast per entry on a large
 // image as on a small one.
+CELLKIT_PHASE
 void sortingByLabel(Entry* entries, int32_t count, Entry* spare) {
     constexpr int32_t kFewEntries = 256;
     if (count < kFewEntries) {
@@ -520,6 +525,7 @@ void sortingByLabel(Entry* entries, int32_t count, Entry* spare) {
 // and those named by claim level, merged in label order and walked. The pixels claimed here
 // go to w.claimed.
 template <class State>
+CELLKIT_PHASE
 void walkingLevel(Walk<State>& w, int64_t index, Entry* entries, int32_t fromClaims) {
     const int32_t count = namingByClaimLevel(w, index, entries, fromClaims);
     // The list of claims is empty until the walk starts.
@@ -550,6 +556,7 @@ void walkingLevel(Walk<State>& w, int64_t index, Entry* entries, int32_t fromCla
 // is the label of the first of them in frontier order. The widening reads only the state,
 // which it leaves as it is, so the pixels it labels hand nothing on.
 template <class State>
+CELLKIT_PHASE
 void writingLabels(const Frame<State>& frame, matx& labels) {
     for (int32_t c = 0; c < frame.n; ++c) {
         double* column = labels.col[c];
