@@ -4,6 +4,8 @@
 // gateway calls it: the scratch first, then one call. For the tests and the benchmark.
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "matx/matx.h"
@@ -12,14 +14,30 @@
 
 using Grower = void (*)(const matx& grey, matx& labels, double celllevel);
 
+// The working space full of junk, as a caller may hand it over: the grower must write every
+// element before it reads it (fresh memory from the system is all zero, which would hide a
+// missing write). Its sizes are those makeGrowthScratch gives.
+inline GrowthScratch junkScratch(int32_t m, int32_t n, bool wideState) {
+    GrowthScratch scratch = makeGrowthScratch(m, n, wideState);
+    constexpr int kJunk = 0xA5;
+    const std::size_t lists = static_cast<std::size_t>(m) * n + 2;
+    const std::size_t frame = static_cast<std::size_t>(m + 2) * (n + 2);
+    std::memset(scratch.state.get(), kJunk,
+                frame * sizeof(uint32_t) * (scratch.wideState ? 2 : 1));
+    std::memset(scratch.byGrey.get(), kJunk, lists * sizeof(int32_t));
+    std::memset(scratch.entries.get(), kJunk, lists * sizeof(uint64_t));
+    std::memset(scratch.claimed.get(), kJunk, lists * sizeof(uint64_t));
+    return scratch;
+}
+
 inline void growWithModule(const matx& grey, matx& labels, double celllevel) {
-    GrowthScratch scratch = makeGrowthScratch(grey.m, grey.n);
+    GrowthScratch scratch = junkScratch(grey.m, grey.n, /*wideState=*/false);
     spreadingLabels(grey, labels, celllevel, scratch);
 }
 
 // With the 8-byte pixel state, which the module keeps for images of 2^29 pixels and more.
 inline void growWithModuleWideState(const matx& grey, matx& labels, double celllevel) {
-    GrowthScratch scratch = makeGrowthScratch(grey.m, grey.n, /*wideState=*/true);
+    GrowthScratch scratch = junkScratch(grey.m, grey.n, /*wideState=*/true);
     spreadingLabels(grey, labels, celllevel, scratch);
 }
 
