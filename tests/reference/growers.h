@@ -31,12 +31,23 @@ inline GrowthScratch junkScratch(int32_t m, int32_t n, bool wideState) {
 }
 
 inline void growWithModule(const matx& grey, matx& labels, double celllevel) {
-    GrowthScratch scratch = junkScratch(grey.m, grey.n, /*wideState=*/false);
+    GrowthScratch scratch = makeGrowthScratch(grey.m, grey.n);
     spreadingLabels(grey, labels, celllevel, scratch);
 }
 
 // With the 8-byte pixel state, which the module keeps for images of 2^29 pixels and more.
 inline void growWithModuleWideState(const matx& grey, matx& labels, double celllevel) {
+    GrowthScratch scratch = makeGrowthScratch(grey.m, grey.n, /*wideState=*/true);
+    spreadingLabels(grey, labels, celllevel, scratch);
+}
+
+// The two, each given its working space full of junk (for the tests, not for timing).
+inline void growWithModuleOnJunk(const matx& grey, matx& labels, double celllevel) {
+    GrowthScratch scratch = junkScratch(grey.m, grey.n, /*wideState=*/false);
+    spreadingLabels(grey, labels, celllevel, scratch);
+}
+
+inline void growWithModuleWideStateOnJunk(const matx& grey, matx& labels, double celllevel) {
     GrowthScratch scratch = junkScratch(grey.m, grey.n, /*wideState=*/true);
     spreadingLabels(grey, labels, celllevel, scratch);
 }
