@@ -6,7 +6,10 @@
 (bench/peer/run_peer.sh builds the toolbox and runs this.) For every workload the script
 makes the input, writes it for our side, times the module in GNU Octave (one octave-cli per
 workload, bench/peer/time_modules.m: a module call as a user makes it, input conversion and
-output array included) and then times scikit-image in this process, best of a few runs each.
+output array included), then the Python package's function in this process (a float64
+image in C order, as a numpy user holds it, converted, labelled and numbered as the
+function does for any caller), and then scikit-image in this process, best of a few runs
+each.
 
 Workloads:
   grower    tavenor3(G, celllevel) against skimage.segmentation.watershed(image, markers):
@@ -19,11 +22,11 @@ Inputs: synthetic dark-cell images (bench/peer/inputs.py) of 512x512 and 2048x20
 16 bits, a series of 8-bit sizes for scaling, and the real images of data/ prepared as the
 examples prepare them.
 
-Rows "ombrisk ... / ws" compare with watershed alone, "/ hmin+ws" with the pipeline.
-Printed per workload: both times (seconds, the best wall-clock time of the runs), their ratio
-(skimage / ours: how many times faster ours is), the same ratio of process CPU times (steadier
-on a busy machine), both times in nanoseconds per pixel, and the number of labels each
-returned.
+Rows "ombrisk ... / ws" compare with watershed alone, "/ hmin+ws" with the pipeline;
+"ours n" is ombrisk's cell count in Python's numbering (1..n) and tavenor3's label count.
+Printed per workload: the three times (seconds, the best wall-clock time of the runs), the
+ratios skimage / Octave and skimage / Python (how many times faster ours is), all three in
+nanoseconds per pixel, and the number of labels our side and skimage returned.
 """
 
 import argparse
@@ -31,6 +34,7 @@ import os
 import subprocess
 import sys
 import time
+import warnings
 
 import numpy as np
 from scipy import ndimage
@@ -80,25 +84,36 @@ def time_ours(args, name, module, image, parameters, runs):
     raise RuntimeError("no result from Octave for " + name + ":\n" + output)
 
 
+def time_python(args, module, image, parameters, runs):
+    """Best wall and CPU seconds of the package's function, and the largest label."""
+    function = getattr(args.cellkit, module)
+    with warnings.catch_warnings():  # a tiny image without seeds, once: loading is not a call
+        warnings.simplefilter("ignore")
+        function(np.ones((2, 2)), *parameters)
+    wall, cpu, labels = best_of(runs, lambda: function(image, *parameters))
+    return wall, cpu, int(labels.max(initial=0))
+
+
 # --- Report ----------------------------------------------------------------------------------
 
-COLUMNS = "%-40s %10s %8s %9s %7s %9s %8s %8s %7s %7s"
+COLUMNS = "%-40s %10s %8s %8s %9s %6s %6s %8s %8s %8s %7s %7s"
 
 
 def header():
-    print(COLUMNS % ("workload", "size", "ours s", "skimage s", "ratio", "cpu ratio", "ours ns",
-                     "ski ns", "ours n", "ski n"))
+    print(COLUMNS % ("workload", "size", "octave s", "python s", "skimage s", "x oct", "x py",
+                     "oct ns", "py ns", "ski ns", "ours n", "ski n"))
     sys.stdout.flush()
 
 
-def report(args, name, shape, ours, theirs, ours_labels, their_labels):
+def report(args, name, shape, octave, python, theirs, ours_labels, their_labels):
     pixels = shape[0] * shape[1]
-    ours_s = ours[1] if args.cpu else ours[0]
-    their_s = theirs[1] if args.cpu else theirs[0]
-    print(COLUMNS % (name, "%dx%d" % shape, "%.4f" % ours_s, "%.4f" % their_s,
-                     "%.2f" % (their_s / ours_s), "%.2f" % (theirs[1] / ours[1]),
-                     "%.1f" % (ours_s * 1e9 / pixels),
-                     "%.1f" % (their_s * 1e9 / pixels), ours_labels, their_labels))
+    pick = 1 if args.cpu else 0
+    octave_s, python_s, their_s = octave[pick], python[pick], theirs[pick]
+    print(COLUMNS % (name, "%dx%d" % shape, "%.4f" % octave_s, "%.4f" % python_s,
+                     "%.4f" % their_s, "%.2f" % (their_s / octave_s),
+                     "%.2f" % (their_s / python_s), "%.1f" % (octave_s * 1e9 / pixels),
+                     "%.1f" % (python_s * 1e9 / pixels), "%.1f" % (their_s * 1e9 / pixels),
+                     ours_labels, their_labels))
     sys.stdout.flush()
 
 
@@ -122,11 +137,12 @@ def grower(args, name, image, points, top, mask=None):
     grey[rows, cols] = top + 1
     runs = runs_for(args, image.size)
     ours = time_ours(args, name, "tavenor3", grey, [float(top)], runs)
+    python = time_python(args, "tavenor3", grey, [float(top)], runs)
     del grey
     markers = np.zeros(image.shape, dtype=np.int32)
     markers[rows, cols] = np.arange(1, len(rows) + 1, dtype=np.int32)
     theirs = best_of(runs, lambda: watershed(image, markers, mask=mask))
-    report(args, "tavenor3 " + name, image.shape, ours[:2], theirs[:2], ours[2],
+    report(args, "tavenor3 " + name, image.shape, ours[:2], python[:2], theirs[:2], ours[2],
            int(theirs[2].max()))
 
 
@@ -135,6 +151,7 @@ def labeller(args, name, image, h, mask=None):
     and against the whole pipeline."""
     runs = runs_for(args, image.size)
     ours = time_ours(args, name, "ombrisk", image.astype(np.float64), [30.0, 5.0], runs)
+    python = time_python(args, "ombrisk", image.astype(np.float64), [30.0, 5.0], runs)
 
     def pipeline():
         minima = h_minima(image, h)
@@ -149,10 +166,10 @@ def labeller(args, name, image, h, mask=None):
     markers = connected_components(minima, connectivity=1)
     alone = best_of(runs, lambda: watershed(image, markers, mask=mask))
     their_labels = int(alone[2].max())
-    report(args, "ombrisk " + name + " / ws", image.shape, ours[:2], alone[:2],
-           ours[2], their_labels)
-    report(args, "ombrisk " + name + " / hmin+ws", image.shape, ours[:2],
-           whole[:2], ours[2], their_labels)
+    report(args, "ombrisk " + name + " / ws", image.shape, ours[:2], python[:2], alone[:2],
+           python[2], their_labels)
+    report(args, "ombrisk " + name + " / hmin+ws", image.shape, ours[:2], python[:2],
+           whole[:2], python[2], their_labels)
 
 
 def synthetic(side, bits):
@@ -249,6 +266,8 @@ def run_labeller(args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--toolbox", required=True, help="folder holding the built modules")
+    parser.add_argument("--python-package", required=True,
+                        help="folder holding the built Python package (cellkit/)")
     parser.add_argument("--work", default=None, help="folder for the inputs written for Octave")
     parser.add_argument("--runs", type=int, default=3, help="runs per workload (best is kept)")
     parser.add_argument("--quick", action="store_true", help="two tiny workloads, one run")
@@ -259,6 +278,10 @@ def main():
                         help="report process CPU time instead of wall-clock time")
     args = parser.parse_args()
     args.toolbox = os.path.abspath(args.toolbox)
+    sys.path.insert(0, os.path.abspath(args.python_package))
+    import cellkit
+
+    args.cellkit = cellkit
     args.work = os.path.abspath(args.work or os.path.join(args.toolbox, "..", "peer-data"))
     if args.quick:
         args.runs = 1
