@@ -58,7 +58,7 @@ def epoch_of(date):
     return int(day.timestamp())
 
 
-def bundle_files(platform, build, version, date):
+def bundle_files(platform, build, version):
     """(name in the zip, bytes) of a MATLAB bundle, in name order."""
     extension = PLATFORMS[platform]["extension"]
     toolbox = build / "toolbox"
@@ -192,7 +192,7 @@ def main():
     args.dist.mkdir(parents=True)
     for platform, build in [("win64", args.windows), ("linux64", args.build)]:
         write_zip(args.dist / f"cellkit-{version}-matlab-{platform}.zip",
-                  bundle_files(platform, build, version, date), epoch)
+                  bundle_files(platform, build, version), epoch)
     octave = args.dist / f"cellkit-{version}.tar.gz"
     shutil.copy(args.build / f"cellkit-{version}.tar.gz", octave)
     normalise_tar_gz(octave, epoch)

@@ -58,17 +58,20 @@ ImageSize image_size(const py::array& image) {
 }
 
 // Labels are whole numbers below 2^31 held in doubles, column-major; the result is row-major,
-// each label passed through `number` when one is given.
-void copy_labels(const double* labels, const ImageSize& size, int32_t* out,
-                 const std::vector<int32_t>* number = nullptr) {
+// each label as `numbered` gives it.
+template <class Numbered>
+void copy_labels(const double* labels, const ImageSize& size, int32_t* out, Numbered numbered) {
     for (int32_t r = 0; r < size.rows; ++r) {
         for (int32_t c = 0; c < size.cols; ++c) {
             const auto label =
                 static_cast<int32_t>(labels[r + static_cast<std::size_t>(c) * size.rows]);
-            out[static_cast<std::size_t>(r) * size.cols + c] =
-                number != nullptr ? (*number)[static_cast<std::size_t>(label)] : label;
+            out[static_cast<std::size_t>(r) * size.cols + c] = numbered(label);
         }
     }
+}
+
+int32_t as_written(int32_t label) {
+    return label;
 }
 
 // Python's numbering of the labeller's result: 0 for the background, whether never flooded
@@ -119,10 +122,12 @@ Labels ombrisk(const ColumnMajorDoubles& image, double cellSizeLimit, double thr
         labellingCells(*greyView, *labelView, cellSize.get(), maxGrey, cellSizeLimit,
                        threshold);
         if (matlabLabels) {
-            copy_labels(labels.get(), size, out);
+            copy_labels(labels.get(), size, out, as_written);
         } else {
             const std::vector<int32_t> number = cell_numbers(labels.get(), size.pixels);
-            copy_labels(labels.get(), size, out, &number);
+            copy_labels(labels.get(), size, out, [&number](int32_t label) {
+                return number[static_cast<std::size_t>(label)];
+            });
         }
     }
     return result;
@@ -150,7 +155,7 @@ Labels tavenor3(const ColumnMajorDoubles& image, double celllevel) {
         ViewHandle greyView = make_view(grey, size.rows, size.cols);
         ViewHandle labelView = make_view(labels.get(), size.rows, size.cols);
         spreadingLabels(*greyView, *labelView, celllevel, scratch);
-        copy_labels(labels.get(), size, out);
+        copy_labels(labels.get(), size, out, as_written);
     }
     return result;
 }
