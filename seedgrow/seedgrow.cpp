@@ -156,6 +156,12 @@ void growingWithoutLevels(const matx& grey, matx& labels, double celllevel) {
     });
 }
 
+// Both conditions, both evaluated: the walk's tests on neighbours' words are data the
+// processor cannot guess, so they are combined without a branch.
+inline bool both(bool a, bool b) {
+    return (static_cast<unsigned>(a) & static_cast<unsigned>(b)) != 0;
+}
+
 // --- The state of each pixel --------------------------------------------------------------
 
 // One word per pixel, in a frame one pixel wider than the image on every side so that every
@@ -177,6 +183,12 @@ struct WideState {
     static uint32_t rankIn(Word state) { return static_cast<uint32_t>(state); }
     static Word labelled(uint32_t label) { return static_cast<Word>(label) << 32; }
     static Word freeWithRank(uint64_t rank) { return rank; }
+    static bool isOtherLabel(Word state, uint32_t label) {
+        return both(labelIn(state) != 0, labelIn(state) != label);
+    }
+    static bool isFreeBelow(Word state, uint32_t rank) {
+        return both(labelIn(state) == 0, rankIn(state) < rank);
+    }
 };
 
 // 4 bytes: bit 0 set once labelled; while free, the rank above it; once labelled, kListed,
@@ -188,12 +200,19 @@ struct NarrowState {
     static constexpr Word kListed = 2;
     static constexpr Word kSettled = 4;
     static constexpr int kLabelShift = 3;
+    // A mask, not a branch: whether a word is labelled is data the processor cannot guess.
     static uint32_t labelIn(Word state) {
-        return (state & kIsLabelled) != 0 ? state >> kLabelShift : 0;
+        return (state >> kLabelShift) & (0u - (state & kIsLabelled));
     }
     static uint32_t rankIn(Word state) { return state >> 1; }
     static Word labelled(uint32_t label) { return (label << kLabelShift) | kIsLabelled; }
     static Word freeWithRank(uint64_t rank) { return static_cast<Word>(rank << 1); }
+    static bool isOtherLabel(Word state, uint32_t label) {
+        return both((state & kIsLabelled) != 0, (state >> kLabelShift) != label);
+    }
+    static bool isFreeBelow(Word state, uint32_t rank) {
+        return both((state & kIsLabelled) == 0, (state >> 1) < rank);
+    }
 };
 
 // Pixel (row r, column c) of the image is element (r + 1) + (c + 1) * frameRows of the state.
@@ -406,56 +425,79 @@ void fetchingAround(const Frame<State>& frame, int64_t p) {
     prefetchForWriting(frame.state + p + frame.frameRows);
 }
 
+// The state words of the four neighbours of p, in neighbour order.
+template <class State>
+void readingNeighbours(const Frame<State>& frame, int64_t p,
+                       typename State::Word words[kMostNeighbours]) {
+    int64_t neighbours[kMostNeighbours];
+    neighboursOf(frame, p, neighbours);
+    for (int k = 0; k < kMostNeighbours; ++k) {
+        words[k] = frame.state[neighbours[k]];
+    }
+}
+
+// The touch test. Whether the labels of a level's fronts meet is data, which a processor
+// cannot guess: all four words are tested and the answers combined, one branch instead of four.
+template <class State>
+bool touchesOtherLabel(const typename State::Word words[kMostNeighbours], uint32_t label) {
+    bool touches = false;
+    for (int k = 0; k < kMostNeighbours; ++k) {
+        touches |= State::isOtherLabel(words[k], label);
+    }
+    return touches;
+}
+
 // A pixel just claimed at the current level: listed for the next level when it may claim
 // there, that is when it touches no other label and a free neighbour's claim level is at most
 // the next level (rank below `claimableNext`); settled when it touches another label. If its
-// free neighbours' claim levels lie further up, they will name it when they come.
+// free neighbours' claim levels lie further up, they will name it when they come. The entry is
+// written whether or not it is listed, and counted only if it is: the list always has room
+// for one more, as every pixel is claimed once.
 template <class State>
 void listingClaimed(Walk<State>& w, int64_t p, uint32_t label, uint32_t claimableNext) {
-    typename State::Word* state = w.frame.state;
-    int64_t neighbours[kMostNeighbours];
-    neighboursOf(w.frame, p, neighbours);
+    typename State::Word words[kMostNeighbours];
+    readingNeighbours(w.frame, p, words);
+    if (touchesOtherLabel<State>(words, label)) {
+        w.frame.state[p] |= State::kSettled;
+        return;
+    }
     bool mayClaim = false;
-    for (int64_t q : neighbours) {
-        const typename State::Word other = state[q];
-        const uint32_t otherLabel = State::labelIn(other);
-        if (otherLabel == 0) {
-            mayClaim = mayClaim || State::rankIn(other) < claimableNext;
-        } else if (otherLabel != label) {
-            state[p] |= State::kSettled;
-            return;
-        }
+    for (int k = 0; k < kMostNeighbours; ++k) {
+        mayClaim |= State::isFreeBelow(words[k], claimableNext);
     }
-    if (mayClaim) {
-        state[p] |= State::kListed;
-        w.claimed[w.claimedCount++] = entryOf(label, p);
-    }
+    w.frame.state[p] |= mayClaim ? State::kListed : 0;
+    w.claimed[w.claimedCount] = entryOf(label, p);
+    w.claimedCount += mayClaim ? 1 : 0;
 }
 
 // One entry, exactly as the frontier walk walks it: nothing when it touches another label,
 // else every claimable neighbour in order. Claims are written at once, so later entries see
-// them in their touch tests and claims.
+// them in their touch tests and claims. Which neighbours an entry claims is read from the
+// words before its first claim: a claim and its listing write only the claimed pixel's word,
+// and no two neighbours of a pixel are each other's neighbours or the same pixel.
 template <class State>
 void walkingEntry(Walk<State>& w, Entry entry, uint32_t claimableNext) {
     typename State::Word* state = w.frame.state;
     const int64_t p = pixelOf(entry);
     const uint32_t label = labelOf(entry);
     state[p] &= ~State::kListed;
+    typename State::Word words[kMostNeighbours];
+    readingNeighbours(w.frame, p, words);
+    if (touchesOtherLabel<State>(words, label)) {
+        state[p] |= State::kSettled;
+        return;
+    }
+    unsigned claims = 0;
+    for (int k = 0; k < kMostNeighbours; ++k) {
+        claims |= static_cast<unsigned>(State::isFreeBelow(words[k], w.claimable)) << k;
+    }
     int64_t neighbours[kMostNeighbours];
     neighboursOf(w.frame, p, neighbours);
-    for (int64_t q : neighbours) {
-        const uint32_t other = State::labelIn(state[q]);
-        if (other != 0 && other != label) {
-            state[p] |= State::kSettled;
-            return;
-        }
-    }
-    for (int64_t q : neighbours) {
-        const typename State::Word other = state[q];
-        if (State::labelIn(other) == 0 && State::rankIn(other) < w.claimable) {
-            state[q] = State::labelled(label);
-            listingClaimed(w, q, label, claimableNext);
-        }
+    // In neighbour order: the lowest bit first.
+    for (; claims != 0; claims &= claims - 1) {
+        const int64_t q = neighbours[__builtin_ctz(claims)];
+        state[q] = State::labelled(label);
+        listingClaimed(w, q, label, claimableNext);
     }
 }
 
@@ -482,12 +524,15 @@ int32_t namingByClaimLevel(Walk<State>& w, int64_t index, Entry* entries, int32_
         ++w.byGreyNext;
         int64_t neighbours[kMostNeighbours];
         neighboursOf(w.frame, p, neighbours);
+        // Without a branch on the neighbour, as in the walk: every word is written back,
+        // every entry written, and those named counted.
         for (int64_t q : neighbours) {
             const typename State::Word other = state[q];
-            if (State::labelIn(other) != 0 && (other & (State::kListed | State::kSettled)) == 0) {
-                state[q] |= State::kListed;
-                entries[count++] = entryOf(State::labelIn(other), q);
-            }
+            const bool named = both(State::labelIn(other) != 0,
+                                    (other & (State::kListed | State::kSettled)) == 0);
+            state[q] = other | (named ? State::kListed : 0);
+            entries[count] = entryOf(State::labelIn(other), q);
+            count += named ? 1 : 0;
         }
     }
     return count;
