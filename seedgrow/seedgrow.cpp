@@ -50,11 +50,13 @@
 // Cost. Every pixel is looked at a bounded number of times: when the free pixels are sorted,
 // when its claim level comes, when it is claimed, and when it is walked (at most once for
 // each of its four neighbours, and once after its claim); a level's entries are sorted by
-// label in byte passes. What the walk reads of a pixel is one word (4 bytes, or 8 on images of
-// 2^29 pixels and more), so that the fronts of all regions, which the walk goes over at every
-// level, take as little memory as they can, and it asks for the words of the entries ahead of
-// the one it walks. The time per pixel grows with the image only as far as those fronts
-// outgrow the caches.
+// label in passes of counting. What the walk reads of a pixel is one word (4 bytes, or 8 on
+// images of 2^29 pixels and more), so that the fronts of all regions, which the walk goes
+// over at every level, take as little memory as they can, and it asks for the words of the
+// entries ahead of the one it walks. The time per pixel grows with the image only as far as
+// those fronts outgrow the caches. Which neighbours are free, claimable or of another label
+// is data no processor can guess, so those tests are combined without branches, and no sort
+// compares entries: a wrong guess costs as much as a few dozen instructions.
 //
 // What the rules force. The walk of a level is one sequence: an entry's claims are seen at
 // once by the touch tests and claims of the entries after it in label order, so neither the
@@ -539,38 +541,48 @@ int32_t namingByClaimLevel(Walk<State>& w, int64_t index, Entry* entries, int32_
 }
 
 // Puts `count` entries in label order (any order within a label), using `spare` (room for
-// `count`) on the way. Many entries go by their labels' bytes, from the lowest, in stable
-// passes of counting (as many as the largest label has bytes): as fast per entry on a large
-// image as on a small one.
-CELLKIT_PHASE
-void sortingByLabel(Entry* entries, int32_t count, Entry* spare) {
-    constexpr int32_t kFewEntries = 256;
-    if (count < kFewEntries) {
-        std::sort(entries, entries + count);
-        return;
-    }
+// `count`) on the way: by the digits of their labels, kDigitBits bits each, from the lowest,
+// in stable passes of counting (as many as the largest label has digits). No pass compares
+// two entries, so none asks the processor to guess, and the cost per entry is the same on a
+// large image as on a small one.
+template <int kDigitBits>
+void sortingByDigits(Entry* entries, int32_t count, Entry* spare) {
+    constexpr uint32_t kDigits = uint32_t{1} << kDigitBits;
     uint32_t largest = 0;
     for (int32_t k = 0; k < count; ++k) {
         largest = std::max(largest, labelOf(entries[k]));
     }
     Entry* from = entries;
     Entry* to = spare;
-    for (int shift = 0; shift < 32 && (largest >> shift) != 0; shift += 8) {
-        int32_t start[257] = {};
+    for (int shift = 0; shift < 32 && (largest >> shift) != 0; shift += kDigitBits) {
+        int32_t start[kDigits + 1] = {};
         for (int32_t k = 0; k < count; ++k) {
-            ++start[((labelOf(from[k]) >> shift) & 0xFF) + 1];
+            ++start[((labelOf(from[k]) >> shift) & (kDigits - 1)) + 1];
         }
-        for (int digit = 0; digit < 256; ++digit) {
+        for (uint32_t digit = 0; digit < kDigits; ++digit) {
             start[digit + 1] += start[digit];
         }
         for (int32_t k = 0; k < count; ++k) {
-            to[start[(labelOf(from[k]) >> shift) & 0xFF]++] = from[k];
+            to[start[(labelOf(from[k]) >> shift) & (kDigits - 1)]++] = from[k];
         }
         std::swap(from, to);
     }
     if (from != entries) {
         std::copy(from, from + count, entries);
     }
+}
+
+// Bytes as digits for many entries; for the few entries of most levels (those of a 16-bit
+// image, tens of thousands of levels, have a hundred or so), digits of 4 bits, whose table of
+// counts costs less to clear and sum than the entries cost to place.
+CELLKIT_PHASE
+void sortingByLabel(Entry* entries, int32_t count, Entry* spare) {
+    constexpr int32_t kFewEntries = 256;
+    if (count < kFewEntries) {
+        sortingByDigits<4>(entries, count, spare);
+        return;
+    }
+    sortingByDigits<8>(entries, count, spare);
 }
 
 // One level: the pixels claimed at the level before (entries[0, fromClaims), in label order)
