@@ -3,7 +3,8 @@
     /usr/bin/python3 bench/phases/run_phases.py [--sides 512 4096] [--bits 8 16] [--no-callgrind]
 
 Builds build-phases/ with -DCELLKIT_PHASES=ON, where each phase of the two algorithms is a
-function of its own (matx/phases.h), writes the peer benchmark's synthetic images
+function of its own (matx/phases.h), and no call is compiled as a jump, so that a phase
+stays on the call stack of what it calls; writes the peer benchmark's synthetic images
 (bench/peer/inputs.py: ombrisk's input, and tavenor3's with one seed per cell), and for
 each workload measures:
 
@@ -11,7 +12,9 @@ each workload measures:
              it, sampled by perf (cpu-clock, with call stacks: a phase counts what it calls);
   instr/px   instructions, from callgrind, inclusive;
   D1 mis/px  first-level data cache misses (reads and writes) of callgrind's simulated
-  LL mis/px  caches, and last-level ones.
+  LL mis/px  caches, and last-level ones;
+  br mis/px  conditional branches callgrind's simple predictor gets wrong: a processor's
+             predictor guesses better, but not branches on data it has no pattern for.
 
 This machine's processor counts no cycles for perf (`perf stat -e cycles` says "not
 supported"), so time stands in for cycles; callgrind's counts are exact and the same at
@@ -51,7 +54,7 @@ def build():
     subprocess.run(["cmake", "-S", str(SOURCE), "-B", str(BUILD), "-DCMAKE_BUILD_TYPE=Release",
                     "-DCELLKIT_PHASES=ON", "-DCELLKIT_TESTS=OFF", "-DCELLKIT_PYTHON=OFF",
                     "-DCELLKIT_OCTAVE=OFF", "-DCELLKIT_MATLAB=OFF",
-                    "-DCMAKE_CXX_FLAGS=-fno-omit-frame-pointer -g"],
+                    "-DCMAKE_CXX_FLAGS=-fno-omit-frame-pointer -fno-optimize-sibling-calls -g"],
                    check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", str(BUILD), "--target", "cellkit_phases", "--parallel",
                     str(os.cpu_count() or 1)], check=True, stdout=subprocess.DEVNULL)
@@ -95,24 +98,24 @@ def perf_shares(program, arguments):
 
 def callgrind_counts(program, arguments):
     with tempfile.NamedTemporaryFile(suffix=".out") as out:
-        subprocess.run(["valgrind", "--tool=callgrind", "--cache-sim=yes",
+        subprocess.run(["valgrind", "--tool=callgrind", "--cache-sim=yes", "--branch-sim=yes",
                         f"--callgrind-out-file={out.name}", str(program), *arguments],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         report = subprocess.run(["callgrind_annotate", "--inclusive=yes",
-                                 "--show=Ir,D1mr,D1mw,DLmr,DLmw", out.name], check=True,
+                                 "--show=Ir,D1mr,D1mw,DLmr,DLmw,Bcm", out.name], check=True,
                                 capture_output=True, text=True).stdout
-    # Each line: five counts ("." for none), each with its share in parentheses, then
+    # Each line: six counts ("." for none), each with its share in parentheses, then
     # file:function. A function's code inlined from other files (headers) has lines of its
     # own, so a function's inclusive count is the sum of its lines.
     counts = {}
     for line in report.splitlines():
-        match = re.match(r"((?:\s*(?:[\d,]+|\.)(?:\s*\([^)]*\))?){5})\s+(\S.*)$", line)
+        match = re.match(r"((?:\s*(?:[\d,]+|\.)(?:\s*\([^)]*\))?){6})\s+(\S.*)$", line)
         if not match:
             continue
         fields = re.sub(r"\([^)]*\)", " ", match.group(1)).split()
         values = [0 if f == "." else int(f.replace(",", "")) for f in fields]
         function = function_of(match.group(2).split(":", 1)[-1])
-        counts[function] = [a + b for a, b in zip(counts.get(function, [0] * 5), values)]
+        counts[function] = [a + b for a, b in zip(counts.get(function, [0] * 6), values)]
     return counts
 
 
@@ -154,14 +157,16 @@ def _runs_share(shares):
 
 def print_table(module, side, bits, total, rows):
     print(f"\n{module}, synthetic {bits}-bit {side}x{side}: {total:.1f} ns/px in all")
-    print(f"  {'phase':<18} {'ns/px':>7} {'instr/px':>9} {'D1 mis/px':>10} {'LL mis/px':>10}")
+    print(f"  {'phase':<18} {'ns/px':>7} {'instr/px':>9} {'D1 mis/px':>10} {'LL mis/px':>10}"
+          f" {'br mis/px':>10}")
     for phase, ns, counts in rows:
         ns_text = "-" if ns is None else f"{ns:.1f}"
         if counts is None:
-            print(f"  {phase:<18} {ns_text:>7} {'-':>9} {'-':>10} {'-':>10}")
+            print(f"  {phase:<18} {ns_text:>7} {'-':>9} {'-':>10} {'-':>10} {'-':>10}")
         else:
-            ir, d1r, d1w, dlr, dlw = counts
-            print(f"  {phase:<18} {ns_text:>7} {ir:9.0f} {d1r + d1w:10.2f} {dlr + dlw:10.3f}")
+            ir, d1r, d1w, dlr, dlw, bcm = counts
+            print(f"  {phase:<18} {ns_text:>7} {ir:9.0f} {d1r + d1w:10.2f} {dlr + dlw:10.3f}"
+                  f" {bcm:10.2f}")
     sys.stdout.flush()
 
 
