@@ -53,9 +53,14 @@
 // pixel's four neighbours in a fixed order, keeps five rows of window counts, and follows
 // labels to their survivors. Those are the rules the result depends on, so they are the
 // floor of the work: about 530 instructions a pixel in all (bench/README.md, phase by
-// phase). Nor can a level be shared among threads: stamps and merges take effect at once for
-// what follows them in row-major order, so threads would have to meet after every pass of
-// every level, tens of thousands of times for a 16-bit image, at a cost above the work.
+// phase). What those tests find is data no branch predictor can learn, about six wrong
+// guesses a pixel; yet the tests stay branches, because a pixel's neighbours are queued only
+// when they wait to be claimed, and writing every neighbour's word back, as a branch-free
+// form must, costs more on a large image (each a cache line to write out) than the guesses
+// save on a small one. Nor can a level be shared among threads: stamps and merges take
+// effect at once for what follows them in row-major order, so threads would have to meet
+// after every pass of every level, tens of thousands of times for a 16-bit image, at a cost
+// above the work.
 
 namespace {
 
