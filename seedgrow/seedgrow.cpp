@@ -427,11 +427,10 @@ void fetchingAround(const Frame<State>& frame, int64_t p) {
     prefetchForWriting(frame.state + p + frame.frameRows);
 }
 
-// The state words of the four neighbours of p, in neighbour order.
+// The four neighbours of p and their state words, in neighbour order.
 template <class State>
-void readingNeighbours(const Frame<State>& frame, int64_t p,
+void readingNeighbours(const Frame<State>& frame, int64_t p, int64_t neighbours[kMostNeighbours],
                        typename State::Word words[kMostNeighbours]) {
-    int64_t neighbours[kMostNeighbours];
     neighboursOf(frame, p, neighbours);
     for (int k = 0; k < kMostNeighbours; ++k) {
         words[k] = frame.state[neighbours[k]];
@@ -457,8 +456,9 @@ bool touchesOtherLabel(const typename State::Word words[kMostNeighbours], uint32
 // for one more, as every pixel is claimed once.
 template <class State>
 void listingClaimed(Walk<State>& w, int64_t p, uint32_t label, uint32_t claimableNext) {
+    int64_t neighbours[kMostNeighbours];
     typename State::Word words[kMostNeighbours];
-    readingNeighbours(w.frame, p, words);
+    readingNeighbours(w.frame, p, neighbours, words);
     if (touchesOtherLabel<State>(words, label)) {
         w.frame.state[p] |= State::kSettled;
         return;
@@ -483,8 +483,9 @@ void walkingEntry(Walk<State>& w, Entry entry, uint32_t claimableNext) {
     const int64_t p = pixelOf(entry);
     const uint32_t label = labelOf(entry);
     state[p] &= ~State::kListed;
+    int64_t neighbours[kMostNeighbours];
     typename State::Word words[kMostNeighbours];
-    readingNeighbours(w.frame, p, words);
+    readingNeighbours(w.frame, p, neighbours, words);
     if (touchesOtherLabel<State>(words, label)) {
         state[p] |= State::kSettled;
         return;
@@ -493,8 +494,6 @@ void walkingEntry(Walk<State>& w, Entry entry, uint32_t claimableNext) {
     for (int k = 0; k < kMostNeighbours; ++k) {
         claims |= static_cast<unsigned>(State::isFreeBelow(words[k], w.claimable)) << k;
     }
-    int64_t neighbours[kMostNeighbours];
-    neighboursOf(w.frame, p, neighbours);
     // In neighbour order: the lowest bit first.
     for (; claims != 0; claims &= claims - 1) {
         const int64_t q = neighbours[__builtin_ctz(claims)];
@@ -527,7 +526,8 @@ int32_t namingByClaimLevel(Walk<State>& w, int64_t index, Entry* entries, int32_
         int64_t neighbours[kMostNeighbours];
         neighboursOf(w.frame, p, neighbours);
         // Without a branch on the neighbour, as in the walk: every word is written back,
-        // every entry written, and those named counted.
+        // every entry written, and those named counted (the list has room for one more:
+        // no pixel is listed twice).
         for (int64_t q : neighbours) {
             const typename State::Word other = state[q];
             const bool named = both(State::labelIn(other) != 0,
