@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "matx/bits.h"
 #include "matx/phases.h"
 #include "matx/prefetch.h"
 
@@ -496,7 +497,7 @@ void walkingEntry(Walk<State>& w, Entry entry, uint32_t claimableNext) {
     }
     // In neighbour order: the lowest bit first.
     for (; claims != 0; claims &= claims - 1) {
-        const int64_t q = neighbours[__builtin_ctz(claims)];
+        const int64_t q = neighbours[lowestSetBit(claims)];
         state[q] = State::labelled(label);
         listingClaimed(w, q, label, claimableNext);
     }

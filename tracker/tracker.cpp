@@ -8,11 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "matx/bits.h"
 #include "matx/prefetch.h"
-
-#if defined(_MSC_VER)
-#include <intrin.h>
-#endif
 
 // How this gives exactly the results of the rule in tracker.h, with far less work:
 //
@@ -100,16 +97,6 @@ bool isMarker(uint8_t value) {
 
 constexpr int32_t kNotFound = -1;
 constexpr int32_t kBitsPerWord = 64;
-
-int32_t lowestSetBit(uint64_t word) {
-#if defined(_MSC_VER)
-    unsigned long index;
-    _BitScanForward64(&index, word);
-    return static_cast<int32_t>(index);
-#else
-    return __builtin_ctzll(word);
-#endif
-}
 
 int32_t wordsFor(int32_t bits) {
     return (bits + kBitsPerWord - 1) / kBitsPerWord;
