@@ -389,10 +389,13 @@ void growingCells(Flood& f) {
             f.claims.emplace_back(p, firstNeighbouringCell(f, p));
         }
     }
+    // The state around a claim is asked for again: on a large image a level's frontier
+    // outgrows the second-level cache before its claims are made.
     const size_t claimed = f.claims.size();
     for (size_t k = 0; k < claimed; ++k) {
         if (k + kPrefetchAhead < claimed) {
             fetchCountsAround(f, f.claims[k + kPrefetchAhead].first);
+            fetchStateAround(f, f.claims[k + kPrefetchAhead].first);
         }
         const auto [p, label] = f.claims[k];
         joinCell(f, p, label);
