@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "matx/digit_sort.h"
 #include "matx/phases.h"
 #include "matx/pixel_arrays.h"
 #include "matx/prefetch.h"
@@ -123,6 +124,9 @@ struct Flood {
     // Positions with a pair of different cells, to be examined by the next merge pass.
     std::vector<int32_t> mergeQueue;
     std::vector<int32_t> mergeBatch;
+
+    // Room for sorting the windows of a search or the positions of a merge pass.
+    std::vector<int32_t> sortSpare;
 };
 
 using PositionHeap = std::priority_queue<int32_t, std::vector<int32_t>, std::greater<int32_t>>;
@@ -403,6 +407,26 @@ void growingCells(Flood& f) {
     }
 }
 
+// Padded indices in increasing order, that is in row-major order. A level's windows and
+// merge positions number from a few to thousands, spread over the image: sorted by their
+// digits, no comparison is guessed wrong; the few are sorted as cheaply by comparison.
+void sortingPositions(std::vector<int32_t>& positions, std::vector<int32_t>& spare) {
+    constexpr size_t kFew = 32;
+    constexpr size_t kMany = 256;
+    const auto count = static_cast<int32_t>(positions.size());
+    const auto index = [](int32_t p) { return static_cast<uint32_t>(p); };
+    if (positions.size() < kFew) {
+        std::sort(positions.begin(), positions.end());
+        return;
+    }
+    spare.resize(positions.size());
+    if (positions.size() < kMany) {
+        sortingByDigits<4>(positions.data(), count, spare.data(), index);
+    } else {
+        sortingByDigits<8>(positions.data(), count, spare.data(), index);
+    }
+}
+
 void stampWindow(Flood& f, int32_t centre, int32_t label) {
     const int32_t first = firstWindowAround(f, centre);
     for (int32_t dr = 0; dr < kWindowSide; ++dr) {
@@ -418,7 +442,7 @@ void stampWindow(Flood& f, int32_t centre, int32_t label) {
 CELLKIT_PHASE
 void findingNewCells(Flood& f) {
     std::vector<int32_t>& windows = f.windowsReachingSeedCount;
-    std::sort(windows.begin(), windows.end());
+    sortingPositions(windows, f.sortSpare);
     for (const int32_t w : windows) {
         if (f.floodedInWindow[w] >= kMinFloodedInWindow) {
             stampWindow(f, w, issueLabel(f));
@@ -488,7 +512,7 @@ void mergeCells(Flood& f, bool forceMerge) {
     for (const int32_t p : batch) {
         f.state[p] &= ~kInMergeQueue;
     }
-    std::sort(batch.begin(), batch.end());
+    sortingPositions(batch, f.sortSpare);
     PositionHeap ahead;
     size_t next = 0;
     int32_t previous = -1;

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "matx/bits.h"
+#include "matx/digit_sort.h"
 #include "matx/phases.h"
 #include "matx/prefetch.h"
 
@@ -542,48 +543,19 @@ int32_t namingByClaimLevel(Walk<State>& w, int64_t index, Entry* entries, int32_
 }
 
 // Puts `count` entries in label order (any order within a label), using `spare` (room for
-// `count`) on the way: by the digits of their labels, kDigitBits bits each, from the lowest,
-// in stable passes of counting (as many as the largest label has digits). No pass compares
-// two entries, so none asks the processor to guess, and the cost per entry is the same on a
-// large image as on a small one.
-template <int kDigitBits>
-void sortingByDigits(Entry* entries, int32_t count, Entry* spare) {
-    constexpr uint32_t kDigits = uint32_t{1} << kDigitBits;
-    uint32_t largest = 0;
-    for (int32_t k = 0; k < count; ++k) {
-        largest = std::max(largest, labelOf(entries[k]));
-    }
-    Entry* from = entries;
-    Entry* to = spare;
-    for (int shift = 0; shift < 32 && (largest >> shift) != 0; shift += kDigitBits) {
-        int32_t start[kDigits + 1] = {};
-        for (int32_t k = 0; k < count; ++k) {
-            ++start[((labelOf(from[k]) >> shift) & (kDigits - 1)) + 1];
-        }
-        for (uint32_t digit = 0; digit < kDigits; ++digit) {
-            start[digit + 1] += start[digit];
-        }
-        for (int32_t k = 0; k < count; ++k) {
-            to[start[(labelOf(from[k]) >> shift) & (kDigits - 1)]++] = from[k];
-        }
-        std::swap(from, to);
-    }
-    if (from != entries) {
-        std::copy(from, from + count, entries);
-    }
-}
-
-// Bytes as digits for many entries; for the few entries of most levels (those of a 16-bit
-// image, tens of thousands of levels, have a hundred or so), digits of 4 bits, whose table of
-// counts costs less to clear and sum than the entries cost to place.
+// `count`) on the way, by digits of their labels: bytes for many entries; for the few
+// entries of most levels (those of a 16-bit image, tens of thousands of levels, have a
+// hundred or so), digits of 4 bits, whose table of counts costs less to clear and sum than
+// the entries cost to place.
 CELLKIT_PHASE
 void sortingByLabel(Entry* entries, int32_t count, Entry* spare) {
     constexpr int32_t kFewEntries = 256;
+    const auto label = [](Entry entry) { return labelOf(entry); };
     if (count < kFewEntries) {
-        sortingByDigits<4>(entries, count, spare);
+        sortingByDigits<4>(entries, count, spare, label);
         return;
     }
-    sortingByDigits<8>(entries, count, spare);
+    sortingByDigits<8>(entries, count, spare, label);
 }
 
 // One level: the pixels claimed at the level before (entries[0, fromClaims), in label order)
