@@ -504,6 +504,13 @@ void examinePosition(Flood& f, int32_t p, bool forceMerge, PositionHeap& ahead) 
     }
 }
 
+// The words of the pairs examined at position p: p with its next column, and with its next
+// row.
+void fetchPairsAt(const Flood& f, int32_t p) {
+    prefetchForReading(f.state + p);
+    prefetchForReading(f.state + p + f.stride);
+}
+
 CELLKIT_PHASE
 void mergeCells(Flood& f, bool forceMerge) {
     std::vector<int32_t>& batch = f.mergeBatch;
@@ -522,6 +529,9 @@ void mergeCells(Flood& f, bool forceMerge) {
             p = ahead.top();
             ahead.pop();
         } else {
+            if (next + kPrefetchAhead < batch.size()) {
+                fetchPairsAt(f, batch[next + kPrefetchAhead]);
+            }
             p = batch[next++];
         }
         if (p != previous) {
