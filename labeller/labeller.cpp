@@ -427,6 +427,21 @@ void sortingPositions(std::vector<int32_t>& positions, std::vector<int32_t>& spa
     }
 }
 
+// A stamp writes the words of its 5x5 pixels and reads their neighbours', rows centre-3 to
+// centre+3, and changes the window counts of rows centre-4 to centre+4: each row is asked
+// for where it meets the centre's column. The windows to search lie scattered over a large
+// image, so the next one's rows are asked for while this one is stamped.
+void fetchAroundStamp(const Flood& f, int32_t centre) {
+    const int32_t stateReach = kWindowHalfWidth + 1;
+    for (int32_t dr = -stateReach; dr <= stateReach; ++dr) {
+        prefetchForWriting(f.state + centre + dr * f.stride);
+    }
+    const int32_t countReach = 2 * kWindowHalfWidth;
+    for (int32_t dr = -countReach; dr <= countReach; ++dr) {
+        prefetchForWriting(f.floodedInWindow + centre + dr * f.stride);
+    }
+}
+
 void stampWindow(Flood& f, int32_t centre, int32_t label) {
     const int32_t first = firstWindowAround(f, centre);
     for (int32_t dr = 0; dr < kWindowSide; ++dr) {
@@ -443,7 +458,11 @@ CELLKIT_PHASE
 void findingNewCells(Flood& f) {
     std::vector<int32_t>& windows = f.windowsReachingSeedCount;
     sortingPositions(windows, f.sortSpare);
-    for (const int32_t w : windows) {
+    for (size_t k = 0; k < windows.size(); ++k) {
+        if (k + 1 < windows.size()) {
+            fetchAroundStamp(f, windows[k + 1]);
+        }
+        const int32_t w = windows[k];
         if (f.floodedInWindow[w] >= kMinFloodedInWindow) {
             stampWindow(f, w, issueLabel(f));
         }
