@@ -394,12 +394,16 @@ void growingCells(Flood& f) {
         }
     }
     // The state around a claim is asked for again: on a large image a level's frontier
-    // outgrows the second-level cache before its claims are made.
+    // outgrows the second-level cache before its claims are made. So, for a 16-bit image's
+    // few pixels a level, do the label tables, whose entries a claim counts up.
     const size_t claimed = f.claims.size();
     for (size_t k = 0; k < claimed; ++k) {
         if (k + kPrefetchAhead < claimed) {
             fetchCountsAround(f, f.claims[k + kPrefetchAhead].first);
             fetchStateAround(f, f.claims[k + kPrefetchAhead].first);
+            const int32_t aheadLabel = f.claims[k + kPrefetchAhead].second;
+            prefetchForWriting(&f.carriers[aheadLabel]);
+            prefetchForWriting(&f.cellSize[aheadLabel]);
         }
         const auto [p, label] = f.claims[k];
         joinCell(f, p, label);
