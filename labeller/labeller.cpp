@@ -45,16 +45,18 @@
 //
 // What is left costs mostly memory traffic: a level's pixels lie scattered over the image.
 // So the per-pixel state is kept small and in as few cache lines as a pixel's rules reach (a
-// word holding label and flags together, and a byte of window count), the flood asks for
-// what it will touch a few pixels ahead, and the working space stays near 5 bytes a pixel
-// plus the 4-byte flooding order, the queues and the merge watches.
+// word holding label and flags together, and a byte of window count), every walk over a
+// level's pixels (the flood, a growth pass's claims and joins, the stamps, a merge pass) asks
+// for what it will touch a few pixels ahead, and the working space stays near 5 bytes a pixel
+// plus the 4-byte flooding order, the queues and the merge watches. The lists a level sorts
+// (its windows and its merge positions) are sorted by digits, which compare nothing.
 //
 // What the rules force. Each pixel is flooded once and joins a cell once, and about a
 // quarter of the pixels are merge positions to examine; each of these events tests the
 // pixel's four neighbours in a fixed order, keeps five rows of window counts, and follows
 // labels to their survivors. Those are the rules the result depends on, so they are the
 // floor of the work: about 530 instructions a pixel in all (bench/README.md, phase by
-// phase). What those tests find is data no branch predictor can learn, about six wrong
+// phase). What those tests find is data no branch predictor can learn, four to five wrong
 // guesses a pixel; yet the tests stay branches, because a pixel's neighbours are queued only
 // when they wait to be claimed, and writing every neighbour's word back, as a branch-free
 // form must, costs more on a large image (each a cache line to write out) than the guesses
