@@ -120,15 +120,14 @@ struct Flood {
 
     // Flooded pixels beside a cell, to be claimed by the next growth pass.
     std::vector<int32_t> growthQueue;
+    // Read by a growth pass only; between passes, the room in which a search or a merge
+    // pass sorts its positions.
     std::vector<int32_t> frontier;
     std::vector<std::pair<int32_t, int32_t>> claims;  // pixel, label
 
     // Positions with a pair of different cells, to be examined by the next merge pass.
     std::vector<int32_t> mergeQueue;
     std::vector<int32_t> mergeBatch;
-
-    // Room for sorting the windows of a search or the positions of a merge pass.
-    std::vector<int32_t> sortSpare;
 };
 
 using PositionHeap = std::priority_queue<int32_t, std::vector<int32_t>, std::greater<int32_t>>;
@@ -463,7 +462,7 @@ void stampWindow(Flood& f, int32_t centre, int32_t label) {
 CELLKIT_PHASE
 void findingNewCells(Flood& f) {
     std::vector<int32_t>& windows = f.windowsReachingSeedCount;
-    sortingPositions(windows, f.sortSpare);
+    sortingPositions(windows, f.frontier);
     for (size_t k = 0; k < windows.size(); ++k) {
         if (k + 1 < windows.size()) {
             fetchAroundStamp(f, windows[k + 1]);
@@ -544,7 +543,7 @@ void mergeCells(Flood& f, bool forceMerge) {
     for (const int32_t p : batch) {
         f.state[p] &= ~kInMergeQueue;
     }
-    sortingPositions(batch, f.sortSpare);
+    sortingPositions(batch, f.frontier);
     PositionHeap ahead;
     size_t next = 0;
     int32_t previous = -1;
