@@ -658,7 +658,7 @@ void sortByCounting(const Flood& f, const matx& grey, double lastLevel, FloodOrd
         order.starts.push_back(first[static_cast<size_t>(level)]);
     }
     order.count = first[levelCount];
-    order.pixels = allocatePixelArray<int32_t>(order.count);
+    order.pixels = allocatePixelArray<int32_t>(order.count, PixelPages::atOnce);
     forEachFloodingPixel(f, grey, lastLevel, [&](double level, int32_t p) {
         order.pixels[first[static_cast<size_t>(level)]++] = p;
     });
@@ -666,7 +666,7 @@ void sortByCounting(const Flood& f, const matx& grey, double lastLevel, FloodOrd
 
 void sortByComparison(const Flood& f, const matx& grey, double lastLevel, FloodOrder& order) {
     order.count = countFloodingPixels(grey, lastLevel);
-    order.pixels = allocatePixelArray<int32_t>(order.count);
+    order.pixels = allocatePixelArray<int32_t>(order.count, PixelPages::atOnce);
     std::vector<std::pair<double, int32_t>> flooding;
     flooding.reserve(order.count);
     forEachFloodingPixel(f, grey, lastLevel,
@@ -716,10 +716,10 @@ void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit
     f.cellSize = cellSize;
     f.cellSizeLimit = cellSizeLimit;
     const size_t padded = static_cast<size_t>(f.m + 2 * kMargin) * static_cast<size_t>(f.stride);
-    f.stateBlock = allocatePixelArray<uint32_t>(padded);
+    f.stateBlock = allocatePixelArray<uint32_t>(padded, PixelPages::atOnce);
     f.state = f.stateBlock.get();
     std::fill(f.state, f.state + padded, uint32_t{kNotFlooded});
-    f.countBlock = allocatePixelArray<uint8_t>(padded + kWordSlack);
+    f.countBlock = allocatePixelArray<uint8_t>(padded + kWordSlack, PixelPages::atOnce);
     f.floodedInWindow = f.countBlock.get();
     std::memset(f.floodedInWindow, kNoCentre, padded + kWordSlack);
     for (int32_t r = 1; r <= f.m - 2 && f.n >= 3; ++r) {

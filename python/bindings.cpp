@@ -116,7 +116,7 @@ Labels ombrisk(const ColumnMajorDoubles& image, double cellSizeLimit, double thr
         const CellSizeTable cellSize = allocateCellSizeTable(size.pixels);
         // Every element is written by the labeller.
         const PixelArray<double> labels =
-            allocatePixelArray<double>(static_cast<std::size_t>(size.pixels));
+            allocatePixelArray<double>(static_cast<std::size_t>(size.pixels), PixelPages::atOnce);
         ViewHandle greyView = make_view(grey, size.rows, size.cols);
         ViewHandle labelView = make_view(labels.get(), size.rows, size.cols);
         labellingCells(*greyView, *labelView, cellSize.get(), maxGrey, cellSizeLimit,
@@ -151,7 +151,7 @@ Labels tavenor3(const ColumnMajorDoubles& image, double celllevel) {
         GrowthScratch scratch = makeGrowthScratch(size.rows, size.cols);
         // Every element is written by the grower.
         const PixelArray<double> labels =
-            allocatePixelArray<double>(static_cast<std::size_t>(size.pixels));
+            allocatePixelArray<double>(static_cast<std::size_t>(size.pixels), PixelPages::atOnce);
         ViewHandle greyView = make_view(grey, size.rows, size.cols);
         ViewHandle labelView = make_view(labels.get(), size.rows, size.cols);
         spreadingLabels(*greyView, *labelView, celllevel, scratch);

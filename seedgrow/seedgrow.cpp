@@ -658,7 +658,8 @@ GrowthScratch makeGrowthScratch(int32_t rows, int32_t cols, bool wideState) {
     scratch.wideState = wideState || pixels >= kNarrowStatePixels;
     const auto framePixels = static_cast<std::size_t>((std::max(rows, 0) + int64_t{2}) *
                                                       (std::max(cols, 0) + int64_t{2}));
-    scratch.state = allocatePixelArray<uint32_t>(framePixels * (scratch.wideState ? 2 : 1));
+    scratch.state = allocatePixelArray<uint32_t>(framePixels * (scratch.wideState ? 2 : 1),
+                                                 PixelPages::atOnce);
     scratch.byGrey = allocatePixelArray<int32_t>(size);
     scratch.entries = allocatePixelArray<uint64_t>(size);
     scratch.claimed = allocatePixelArray<uint64_t>(size);
