@@ -400,9 +400,9 @@ void growingCells(Flood& f) {
     const size_t claimed = f.claims.size();
     for (size_t k = 0; k < claimed; ++k) {
         if (k + kPrefetchAhead < claimed) {
-            fetchCountsAround(f, f.claims[k + kPrefetchAhead].first);
-            fetchStateAround(f, f.claims[k + kPrefetchAhead].first);
-            const int32_t aheadLabel = f.claims[k + kPrefetchAhead].second;
+            const auto [aheadPixel, aheadLabel] = f.claims[k + kPrefetchAhead];
+            fetchCountsAround(f, aheadPixel);
+            fetchStateAround(f, aheadPixel);
             prefetchForWriting(&f.carriers[aheadLabel]);
             prefetchForWriting(&f.cellSize[aheadLabel]);
         }

@@ -66,24 +66,20 @@ constexpr std::size_t kSmallestArrayMappedAtOnce = std::size_t{64} << 10;
 template <class T>
 PixelArray<T> allocatePixelArray(std::size_t count, PixelPages pages = PixelPages::whenWritten) {
     const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(T);
-    const bool mapAtOnce = pages == PixelPages::atOnce && bytes >= kSmallestArrayMappedAtOnce;
-    if (bytes < kSmallestHugeArray) {
-        void* block = ::operator new(bytes);
-        if (mapAtOnce) {
-            mapPagesAtOnce(block, bytes);
-        }
-        return PixelArray<T>(static_cast<T*>(block), PixelArrayRelease{false});
-    }
-    void* block = ::operator new(bytes, std::align_val_t{kHugePage});
+    const bool huge = bytes >= kSmallestHugeArray;
+    void* block =
+        huge ? ::operator new(bytes, std::align_val_t{kHugePage}) : ::operator new(bytes);
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     // Advice only, on the whole huge pages of the block: where it is refused, the array
     // works all the same, a little slower.
-    madvise(block, bytes / kHugePage * kHugePage, MADV_HUGEPAGE);
+    if (huge) {
+        madvise(block, bytes / kHugePage * kHugePage, MADV_HUGEPAGE);
+    }
 #endif
-    if (mapAtOnce) {
+    if (pages == PixelPages::atOnce && bytes >= kSmallestArrayMappedAtOnce) {
         mapPagesAtOnce(block, bytes);
     }
-    return PixelArray<T>(static_cast<T*>(block), PixelArrayRelease{true});
+    return PixelArray<T>(static_cast<T*>(block), PixelArrayRelease{huge});
 }
 
 // For a std::vector that grows to a per-pixel size: its large blocks are taken as
