@@ -600,17 +600,61 @@ constexpr double kCountingSortLevels = 1024;
 // level's pixels changes no result: a flood only marks pixels, raises counts and queues
 // pixels, and the windows to search and the claims of a growth pass do not depend on the
 // order of the queues.)
+//
+// The image is stored by columns, so a row read straight from it takes a cache line, and on a
+// large image a page, for every pixel. Tall images are read in bands of kBandRows rows
+// instead, a cache line of each column at a time: the band's levels go to a row-major buffer
+// (0 for a pixel that never floods), which is then visited row by row. The buffer is kept
+// to at most kWidestBand columns; wider images, and short ones, whose rows are cheap to read,
+// are read a row at a time.
+constexpr int32_t kBandRows = 8;
+constexpr int32_t kWidestBand = 1 << 16;
+constexpr int32_t kColumnsAhead = 16;
+
+double levelUpTo(double grey, double lastLevel) {
+    // NaN fails the test and never floods.
+    if (grey > 0) {
+        const double level = floodingLevel(grey);
+        return level <= lastLevel ? level : 0.0;
+    }
+    return 0.0;
+}
+
 template <class Visit>
 void forEachFloodingPixel(const Flood& f, const matx& grey, double lastLevel, Visit visit) {
-    for (int32_t r = 0; r < grey.m; ++r) {
-        int32_t p = (r + kMargin) * f.stride + kMargin;
-        for (int32_t c = 0; c < grey.n; ++c, ++p) {
-            const double g = grey.col[c][r];
-            // NaN fails the test and never floods.
-            if (g > 0) {
-                const double level = floodingLevel(g);
-                if (level <= lastLevel) {
+    if (grey.m < kBandRows * kBandRows || grey.n > kWidestBand) {
+        for (int32_t r = 0; r < grey.m; ++r) {
+            int32_t p = (r + kMargin) * f.stride + kMargin;
+            for (int32_t c = 0; c < grey.n; ++c, ++p) {
+                const double level = levelUpTo(grey.col[c][r], lastLevel);
+                if (level != 0) {
                     visit(level, p);
+                }
+            }
+        }
+        return;
+    }
+    std::vector<double> band(static_cast<size_t>(kBandRows) * grey.n);
+    for (int32_t top = 0; top < grey.m; top += kBandRows) {
+        const int32_t rows = std::min(kBandRows, grey.m - top);
+        for (int32_t c = 0; c < grey.n; ++c) {
+            const double* column = grey.col[c] + top;
+            // Thousands of columns are read a line at a time: more streams than the processor
+            // follows by itself, so their lines are asked for a few columns ahead.
+            if (c + kColumnsAhead < grey.n) {
+                prefetchForReading(grey.col[c + kColumnsAhead] + top);
+                prefetchForReading(grey.col[c + kColumnsAhead] + top + rows - 1);
+            }
+            for (int32_t dr = 0; dr < rows; ++dr) {
+                band[static_cast<size_t>(dr) * grey.n + c] = levelUpTo(column[dr], lastLevel);
+            }
+        }
+        for (int32_t dr = 0; dr < rows; ++dr) {
+            const double* levels = band.data() + static_cast<size_t>(dr) * grey.n;
+            int32_t p = (top + dr + kMargin) * f.stride + kMargin;
+            for (int32_t c = 0; c < grey.n; ++c, ++p) {
+                if (levels[c] != 0) {
+                    visit(levels[c], p);
                 }
             }
         }
@@ -639,12 +683,9 @@ void sortByCounting(const Flood& f, const matx& grey, double lastLevel, FloodOrd
     std::vector<uint32_t> first(levelCount + 1, 0);
     for (int32_t c = 0; c < grey.n; ++c) {
         for (int32_t r = 0; r < grey.m; ++r) {
-            const double g = grey.col[c][r];
-            if (g > 0) {
-                const double level = floodingLevel(g);
-                if (level <= lastLevel) {
-                    ++first[static_cast<size_t>(level) + 1];
-                }
+            const double level = levelUpTo(grey.col[c][r], lastLevel);
+            if (level != 0) {
+                ++first[static_cast<size_t>(level) + 1];
             }
         }
     }
