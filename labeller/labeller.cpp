@@ -778,13 +778,20 @@ void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit
     f.firstWatch = {kNoWatch, kNoWatch};
 }
 
-// In the output's memory order; the order of reading changes no label.
+// The state is stored by rows and the output by columns, so both are gone through a block of
+// kBlockColumns columns at a time, row by row: half a line of state a row, and as many columns of
+// output, each written in its memory order. The order of reading changes no label.
+constexpr int32_t kBlockColumns = 8;
+
 CELLKIT_PHASE
 void writeLabels(Flood& f, matx& labels) {
-    for (int32_t c = 0; c < f.n; ++c) {
+    for (int32_t left = 0; left < f.n; left += kBlockColumns) {
+        const int32_t columns = std::min(kBlockColumns, f.n - left);
         for (int32_t r = 0; r < f.m; ++r) {
-            labels.col[c][r] =
-                static_cast<double>(labelAt(f, (r + kMargin) * f.stride + c + kMargin));
+            const int32_t rowStart = (r + kMargin) * f.stride + left + kMargin;
+            for (int32_t dc = 0; dc < columns; ++dc) {
+                labels.col[left + dc][r] = static_cast<double>(labelAt(f, rowStart + dc));
+            }
         }
     }
 }
