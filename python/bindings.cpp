@@ -58,14 +58,24 @@ ImageSize image_size(const py::array& image) {
 }
 
 // Labels are whole numbers below 2^31 held in doubles, column-major; the result is row-major,
-// each label as `numbered` gives it.
+// each label as `numbered` gives it. A block of kBlockColumns columns at a time, row by row:
+// a line of the result a row, and as many columns of labels, each read in its memory order
+// (a row read straight across the columns would take a line, and on a large image a page,
+// per pixel).
+constexpr int32_t kBlockColumns = 16;
+
 template <class Numbered>
 void copy_labels(const double* labels, const ImageSize& size, int32_t* out, Numbered numbered) {
-    for (int32_t r = 0; r < size.rows; ++r) {
-        for (int32_t c = 0; c < size.cols; ++c) {
-            const auto label =
-                static_cast<int32_t>(labels[r + static_cast<std::size_t>(c) * size.rows]);
-            out[static_cast<std::size_t>(r) * size.cols + c] = numbered(label);
+    for (int32_t left = 0; left < size.cols; left += kBlockColumns) {
+        const int32_t columns = std::min(kBlockColumns, size.cols - left);
+        const double* block = labels + static_cast<std::size_t>(left) * size.rows;
+        for (int32_t r = 0; r < size.rows; ++r) {
+            int32_t* row = out + static_cast<std::size_t>(r) * size.cols + left;
+            for (int32_t dc = 0; dc < columns; ++dc) {
+                const auto label =
+                    static_cast<int32_t>(block[r + static_cast<std::size_t>(dc) * size.rows]);
+                row[dc] = numbered(label);
+            }
         }
     }
 }
