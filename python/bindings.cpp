@@ -1,9 +1,10 @@
 // cellkit._core: the toolbox's kernels for Python.
 //
 // The package (cellkit/__init__.py) checks and converts the arguments first: images arrive
-// as Fortran-ordered float64 arrays and stacks as Fortran-ordered uint8 arrays, which is the
-// column-major layout the kernels take, so element (r, c) of a numpy image is the kernels'
-// (row r, column c). Each function takes its outputs from numpy while it holds the GIL, then
+// as Fortran-ordered float64 arrays, or as C-ordered float64, uint8 or uint16 arrays that are
+// converted here, and stacks as Fortran-ordered uint8 arrays, which is the column-major
+// layout the kernels take, so element (r, c) of a numpy image is the kernels' (row r,
+// column c). Each function takes its outputs from numpy while it holds the GIL, then
 // releases the GIL for the kernel, which touches no Python object and no shared state; so
 // calls from several threads run at once.
 
@@ -19,6 +20,7 @@
 
 #include "labeller/labeller.h"
 #include "matx/pixel_arrays.h"
+#include "matx/prefetch.h"
 #include "matx/view_handle.h"
 #include "mex/pixel_limit.h"
 #include "seedgrow/seedgrow.h"
@@ -28,7 +30,6 @@ namespace py = pybind11;
 
 namespace {
 
-using ColumnMajorDoubles = py::array_t<double, py::array::f_style>;
 using ColumnMajorBytes = py::array_t<uint8_t, py::array::f_style>;
 using Labels = py::array_t<int32_t, py::array::c_style>;
 
@@ -55,6 +56,74 @@ ImageSize image_size(const py::array& image) {
     }
     return {static_cast<int32_t>(rows), static_cast<int32_t>(cols),
             static_cast<int32_t>(rows * cols)};
+}
+
+// The grey image as the kernels take it, column-major doubles: a Fortran-ordered float64
+// array as it is; a C-ordered float64, uint8 or uint16 one (numpy's own order, and the
+// depths microscopes give) converted here, without the GIL. numpy's conversion to Fortran
+// order reads across the rows, a line (and on a large image a page) per pixel; here a band
+// of kBandRows rows is read at a time, and each column's part of it written as one line.
+struct ColumnMajorGrey {
+    const double* data = nullptr;
+    PixelArray<double> converted;
+};
+
+constexpr int32_t kBandRows = 8;
+constexpr int32_t kColumnsAhead = 16;
+
+template <class T>
+void transpose_band(const T* rowMajor, const ImageSize& size, int32_t top, double* columnMajor) {
+    const int32_t rows = std::min(kBandRows, size.rows - top);
+    const T* band = rowMajor + static_cast<std::size_t>(top) * size.cols;
+    for (int32_t c = 0; c < size.cols; ++c) {
+        double* column = columnMajor + static_cast<std::size_t>(c) * size.rows + top;
+        // The columns' lines lie a page or more apart: more streams than the processor
+        // follows by itself.
+        if (c + kColumnsAhead < size.cols) {
+            prefetchForWriting(column + kColumnsAhead * static_cast<std::size_t>(size.rows));
+        }
+        for (int32_t dr = 0; dr < rows; ++dr) {
+            column[dr] = static_cast<double>(band[static_cast<std::size_t>(dr) * size.cols + c]);
+        }
+    }
+}
+
+template <class T>
+void to_column_major(const py::array& image, const ImageSize& size, ColumnMajorGrey& grey) {
+    if (size.pixels == 0) {
+        return;
+    }
+    const T* rowMajor = static_cast<const T*>(image.data());
+    grey.converted =
+        allocatePixelArray<double>(static_cast<std::size_t>(size.pixels), PixelPages::atOnce);
+    py::gil_scoped_release unlocked;
+    for (int32_t top = 0; top < size.rows; top += kBandRows) {
+        transpose_band(rowMajor, size, top, grey.converted.get());
+    }
+    grey.data = grey.converted.get();
+}
+
+// The package gives one of the layouts above; anything else is refused rather than copied, as
+// a copy made here would hide a caller's mistake.
+ColumnMajorGrey column_major_grey(const py::array& image, const ImageSize& size) {
+    ColumnMajorGrey grey;
+    const auto flags = image.flags();
+    const bool fortran = (flags & py::array::f_style) != 0;
+    const bool c = (flags & py::array::c_style) != 0;
+    if (fortran && py::isinstance<py::array_t<double>>(image)) {
+        grey.data = static_cast<const double*>(image.data());
+    } else if (c && py::isinstance<py::array_t<double>>(image)) {
+        to_column_major<double>(image, size, grey);
+    } else if (c && py::isinstance<py::array_t<uint8_t>>(image)) {
+        to_column_major<uint8_t>(image, size, grey);
+    } else if (c && py::isinstance<py::array_t<uint16_t>>(image)) {
+        to_column_major<uint16_t>(image, size, grey);
+    } else {
+        throw py::type_error(
+            "image must be a Fortran-ordered float64 array, or a C-ordered float64, uint8 or "
+            "uint16 one");
+    }
+    return grey;
 }
 
 // Labels are whole numbers below 2^31 held in doubles, column-major; the result is row-major,
@@ -106,11 +175,12 @@ std::vector<int32_t> cell_numbers(const double* labels, int32_t pixels) {
 
 // matlabLabels: the labeller's own values (0, 1, cells from 2 with gaps); otherwise numbered
 // as cell_numbers gives them.
-Labels ombrisk(const ColumnMajorDoubles& image, double cellSizeLimit, double threshold,
+Labels ombrisk(const py::array& image, double cellSizeLimit, double threshold,
                bool matlabLabels) {
     const ImageSize size = image_size(image);
+    const ColumnMajorGrey columnMajor = column_major_grey(image, size);
     // The kernels take views over non-const doubles but never write the grey image.
-    auto* grey = const_cast<double*>(image.data());
+    auto* grey = const_cast<double*>(columnMajor.data);
     double maxGrey = 0.0;
     {
         py::gil_scoped_release unlocked;
@@ -143,9 +213,10 @@ Labels ombrisk(const ColumnMajorDoubles& image, double cellSizeLimit, double thr
     return result;
 }
 
-Labels tavenor3(const ColumnMajorDoubles& image, double celllevel) {
+Labels tavenor3(const py::array& image, double celllevel) {
     const ImageSize size = image_size(image);
-    auto* grey = const_cast<double*>(image.data());
+    const ColumnMajorGrey columnMajor = column_major_grey(image, size);
+    auto* grey = const_cast<double*>(columnMajor.data);
     bool levelsEnd = false;
     {
         py::gil_scoped_release unlocked;

@@ -49,12 +49,20 @@ def real_image(image: npt.ArrayLike, name: str) -> np.ndarray:
     return array
 
 
+# C-ordered images of these dtypes go to the kernels' module as they are: it converts them
+# to its float64 column-major order faster than numpy does.
+CONVERTED_BY_CORE = (np.dtype(np.float64), np.dtype(np.uint8), np.dtype(np.uint16))
+
+
 def grey_image(image: npt.ArrayLike, name: str) -> np.ndarray:
-    """The image as the kernels take it: float64 in column-major (Fortran) order."""
+    """The image as the kernels' module takes it: float64 in column-major (Fortran) order, or
+    a C-ordered float64, uint8 or uint16 array, which the module converts itself."""
     array = real_image(image, name)
     rows, cols = array.shape
     if rows > INT32_MAX or cols > INT32_MAX or rows * cols > INT32_MAX:
         raise ValueError(f"{name}: {_core.IMAGE_TOO_LARGE}")
+    if array.flags.c_contiguous and array.dtype in CONVERTED_BY_CORE:
+        return array
     # numpy rounds to the nearest double, as double() does (int64 beyond 2^53 included).
     return np.asfortranarray(array, dtype=np.float64)
 
