@@ -796,11 +796,21 @@ void writeLabels(Flood& f, matx& labels) {
     }
 }
 
-}  // namespace
+// Row by row, as the state lies.
+CELLKIT_PHASE
+void writeLabelsRowMajor(Flood& f, int32_t* labels) {
+    for (int32_t r = 0; r < f.m; ++r) {
+        int32_t* row = labels + static_cast<size_t>(r) * f.n;
+        const int32_t rowStart = (r + kMargin) * f.stride + kMargin;
+        for (int32_t c = 0; c < f.n; ++c) {
+            row[c] = labelAt(f, rowStart + c);
+        }
+    }
+}
 
-void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double maxGrey,
-                    double cellSizeLimit, double threshold) {
-    Flood f;
+// Every level, up to the labels to write out.
+void floodingAllLevels(Flood& f, const matx& grey, int32_t* cellSize, double maxGrey,
+                       double cellSizeLimit, double threshold) {
     prepare(f, grey, cellSize, cellSizeLimit);
     const double lastLevel = maxGrey + 1.0;
     const FloodOrder order = pixelsByFloodingLevel(f, grey, lastLevel);
@@ -833,7 +843,22 @@ void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double ma
             level += 1.0;
         }
     }
+}
+
+}  // namespace
+
+void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double maxGrey,
+                    double cellSizeLimit, double threshold) {
+    Flood f;
+    floodingAllLevels(f, grey, cellSize, maxGrey, cellSizeLimit, threshold);
     writeLabels(f, labels);
+}
+
+void labellingCellsRowMajor(const matx& grey, int32_t* labels, int32_t* cellSize,
+                            double maxGrey, double cellSizeLimit, double threshold) {
+    Flood f;
+    floodingAllLevels(f, grey, cellSize, maxGrey, cellSizeLimit, threshold);
+    writeLabelsRowMajor(f, labels);
 }
 
 CellSizeTable allocateCellSizeTable(int32_t pixels) {

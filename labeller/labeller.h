@@ -41,6 +41,12 @@ constexpr int32_t kFirstWindowCentre = 3;
 void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double maxGrey,
                     double cellSizeLimit, double threshold);
 
+// The same, with the labels written as int32 in row-major order (element r * n + c), as
+// numpy holds them: what a host that returns integers in rows needs, without a detour
+// through doubles.
+void labellingCellsRowMajor(const matx& grey, int32_t* labels, int32_t* cellSize,
+                            double maxGrey, double cellSizeLimit, double threshold);
+
 // A cell-size table of `pixels` zero entries, for labellingCells; std::bad_alloc when it
 // cannot be had. It comes cleared from the C allocator, which for a large table hands out
 // fresh pages that cost nothing until written: only the entries of issued labels, a small

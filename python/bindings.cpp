@@ -126,40 +126,33 @@ ColumnMajorGrey column_major_grey(const py::array& image, const ImageSize& size)
     return grey;
 }
 
-// Labels are whole numbers below 2^31 held in doubles, column-major; the result is row-major,
-// each label as `numbered` gives it. A block of kBlockColumns columns at a time, row by row:
-// a line of the result a row, and as many columns of labels, each read in its memory order
-// (a row read straight across the columns would take a line, and on a large image a page,
-// per pixel).
+// Labels are whole numbers below 2^31 held in doubles, column-major; the result is row-major.
+// A block of kBlockColumns columns at a time, row by row: a line of the result a row, and as
+// many columns of labels, each read in its memory order (a row read straight across the
+// columns would take a line, and on a large image a page, per pixel).
 constexpr int32_t kBlockColumns = 16;
 
-template <class Numbered>
-void copy_labels(const double* labels, const ImageSize& size, int32_t* out, Numbered numbered) {
+void copy_labels(const double* labels, const ImageSize& size, int32_t* out) {
     for (int32_t left = 0; left < size.cols; left += kBlockColumns) {
         const int32_t columns = std::min(kBlockColumns, size.cols - left);
         const double* block = labels + static_cast<std::size_t>(left) * size.rows;
         for (int32_t r = 0; r < size.rows; ++r) {
             int32_t* row = out + static_cast<std::size_t>(r) * size.cols + left;
             for (int32_t dc = 0; dc < columns; ++dc) {
-                const auto label =
+                row[dc] =
                     static_cast<int32_t>(block[r + static_cast<std::size_t>(dc) * size.rows]);
-                row[dc] = numbered(label);
             }
         }
     }
 }
 
-int32_t as_written(int32_t label) {
-    return label;
-}
-
-// Python's numbering of the labeller's result: 0 for the background, whether never flooded
-// (0) or flooded outside any cell (1), and the cells 1..n in the order of their labels (2 up,
-// with gaps where cells were merged away).
-std::vector<int32_t> cell_numbers(const double* labels, int32_t pixels) {
+// Python's numbering of the labeller's result, in place: 0 for the background, whether never
+// flooded (0) or flooded outside any cell (1), and the cells 1..n in the order of their labels
+// (2 up, with gaps where cells were merged away).
+void number_cells(int32_t* labels, int32_t pixels) {
     int32_t highest = 1;
     for (int32_t k = 0; k < pixels; ++k) {
-        highest = std::max(highest, static_cast<int32_t>(labels[k]));
+        highest = std::max(highest, labels[k]);
     }
     std::vector<int32_t> number(static_cast<std::size_t>(highest) + 1, 0);
     for (int32_t k = 0; k < pixels; ++k) {
@@ -170,11 +163,13 @@ std::vector<int32_t> cell_numbers(const double* labels, int32_t pixels) {
         number[label] = number[label] != 0 ? ++cells : 0;
     }
     number[0] = number[1] = 0;
-    return number;
+    for (int32_t k = 0; k < pixels; ++k) {
+        labels[k] = number[static_cast<std::size_t>(labels[k])];
+    }
 }
 
 // matlabLabels: the labeller's own values (0, 1, cells from 2 with gaps); otherwise numbered
-// as cell_numbers gives them.
+// as number_cells gives them.
 Labels ombrisk(const py::array& image, double cellSizeLimit, double threshold,
                bool matlabLabels) {
     const ImageSize size = image_size(image);
@@ -194,20 +189,12 @@ Labels ombrisk(const py::array& image, double cellSizeLimit, double threshold,
     if (size.pixels > 0) {
         py::gil_scoped_release unlocked;
         const CellSizeTable cellSize = allocateCellSizeTable(size.pixels);
-        // Every element is written by the labeller.
-        const PixelArray<double> labels =
-            allocatePixelArray<double>(static_cast<std::size_t>(size.pixels), PixelPages::atOnce);
         ViewHandle greyView = make_view(grey, size.rows, size.cols);
-        ViewHandle labelView = make_view(labels.get(), size.rows, size.cols);
-        labellingCells(*greyView, *labelView, cellSize.get(), maxGrey, cellSizeLimit,
-                       threshold);
-        if (matlabLabels) {
-            copy_labels(labels.get(), size, out, as_written);
-        } else {
-            const std::vector<int32_t> number = cell_numbers(labels.get(), size.pixels);
-            copy_labels(labels.get(), size, out, [&number](int32_t label) {
-                return number[static_cast<std::size_t>(label)];
-            });
+        // Every element is written by the labeller.
+        labellingCellsRowMajor(*greyView, out, cellSize.get(), maxGrey, cellSizeLimit,
+                               threshold);
+        if (!matlabLabels) {
+            number_cells(out, size.pixels);
         }
     }
     return result;
@@ -236,7 +223,7 @@ Labels tavenor3(const py::array& image, double celllevel) {
         ViewHandle greyView = make_view(grey, size.rows, size.cols);
         ViewHandle labelView = make_view(labels.get(), size.rows, size.cols);
         spreadingLabels(*greyView, *labelView, celllevel, scratch);
-        copy_labels(labels.get(), size, out, as_written);
+        copy_labels(labels.get(), size, out);
     }
     return result;
 }
