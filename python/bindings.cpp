@@ -126,26 +126,6 @@ ColumnMajorGrey column_major_grey(const py::array& image, const ImageSize& size)
     return grey;
 }
 
-// Labels are whole numbers below 2^31 held in doubles, column-major; the result is row-major.
-// A block of kBlockColumns columns at a time, row by row: a line of the result a row, and as
-// many columns of labels, each read in its memory order (a row read straight across the
-// columns would take a line, and on a large image a page, per pixel).
-constexpr int32_t kBlockColumns = 16;
-
-void copy_labels(const double* labels, const ImageSize& size, int32_t* out) {
-    for (int32_t left = 0; left < size.cols; left += kBlockColumns) {
-        const int32_t columns = std::min(kBlockColumns, size.cols - left);
-        const double* block = labels + static_cast<std::size_t>(left) * size.rows;
-        for (int32_t r = 0; r < size.rows; ++r) {
-            int32_t* row = out + static_cast<std::size_t>(r) * size.cols + left;
-            for (int32_t dc = 0; dc < columns; ++dc) {
-                row[dc] =
-                    static_cast<int32_t>(block[r + static_cast<std::size_t>(dc) * size.rows]);
-            }
-        }
-    }
-}
-
 // Python's numbering of the labeller's result, in place: 0 for the background, whether never
 // flooded (0) or flooded outside any cell (1), and the cells 1..n in the order of their labels
 // (2 up, with gaps where cells were merged away).
@@ -217,13 +197,9 @@ Labels tavenor3(const py::array& image, double celllevel) {
     if (size.pixels > 0) {
         py::gil_scoped_release unlocked;
         GrowthScratch scratch = makeGrowthScratch(size.rows, size.cols);
-        // Every element is written by the grower.
-        const PixelArray<double> labels =
-            allocatePixelArray<double>(static_cast<std::size_t>(size.pixels), PixelPages::atOnce);
         ViewHandle greyView = make_view(grey, size.rows, size.cols);
-        ViewHandle labelView = make_view(labels.get(), size.rows, size.cols);
-        spreadingLabels(*greyView, *labelView, celllevel, scratch);
-        copy_labels(labels.get(), size, out);
+        // Every element is written by the grower.
+        spreadingLabelsRowMajor(*greyView, out, celllevel, scratch);
     }
     return result;
 }

@@ -139,22 +139,44 @@ int32_t plantingSeedsInStorageOrder(const matx& grey, double celllevel, uint64_t
     return seeds;
 }
 
+// Where the labels are written: B's column-major doubles, or, for a host that returns
+// integers in rows, int32 in row-major order (element r * n + c). One of the two is set.
+struct LabelImage {
+    matx* columns = nullptr;
+    int32_t* rows = nullptr;
+};
+
+// The label of pixel (r, c) in `out`, to read and to write.
+template <class Visit>
+void atLabel(const LabelImage& out, int32_t n, int32_t r, int32_t c, Visit visit) {
+    if (out.columns != nullptr) {
+        visit(out.columns->col[c][r]);
+    } else {
+        visit(out.rows[static_cast<std::size_t>(r) * n + c]);
+    }
+}
+
 // When no level runs, the frontier is the seeds in label order, and the final widening walks
 // it as it walks the whole frontier, each entry labelling its claimable neighbours.
-void growingWithoutLevels(const matx& grey, matx& labels, double celllevel) {
-    for (int32_t c = 0; c < labels.n; ++c) {
-        std::fill(labels.col[c], labels.col[c] + labels.m, kUnlabelled);
+void growingWithoutLevels(const matx& grey, const LabelImage& out, double celllevel) {
+    for (int32_t r = 0; r < grey.m; ++r) {
+        for (int32_t c = 0; c < grey.n; ++c) {
+            atLabel(out, grey.n, r, c, [](auto& label) { label = kUnlabelled; });
+        }
     }
     plantingSeeds(grey, celllevel, [&](int32_t label, int32_t column, int32_t row) {
-        labels.col[column][row] = label;
+        atLabel(out, grey.n, row, column, [label](auto& at) { at = label; });
     });
     plantingSeeds(grey, celllevel, [&](int32_t label, int32_t column, int32_t row) {
         const int32_t neighbours[kMostNeighbours][2] = {
             {column + 1, row}, {column - 1, row}, {column, row - 1}, {column, row + 1}};
         for (const auto& [c, r] : neighbours) {
-            if (c >= 0 && c < grey.n && r >= 0 && r < grey.m && isFree(labels.col[c][r]) &&
-                grey.col[c][r] < kFirstLevel) {
-                labels.col[c][r] = label;
+            if (c >= 0 && c < grey.n && r >= 0 && r < grey.m && grey.col[c][r] < kFirstLevel) {
+                atLabel(out, grey.n, r, c, [label](auto& at) {
+                    if (isFree(at)) {
+                        at = label;
+                    }
+                });
             }
         }
     });
@@ -588,31 +610,54 @@ void walkingLevel(Walk<State>& w, int64_t index, Entry* entries, int32_t fromCla
     }
 }
 
-// Writes the label image, widening every region by one more ring on the way: a free pixel
-// that the final level may claim takes the lowest label among its labelled neighbours, which
-// is the label of the first of them in frontier order. The widening reads only the state,
-// which it leaves as it is, so the pixels it labels hand nothing on.
+// A pixel's label in the label image, widening every region by one more ring on the way: a
+// free pixel that the final level may claim takes the lowest label among its labelled
+// neighbours, which is the label of the first of them in frontier order. The widening reads
+// only the state, which it leaves as it is, so the pixels it labels hand nothing on, and the
+// order in which pixels are written changes nothing.
+template <class State>
+uint32_t widenedLabel(const Frame<State>& frame, int64_t p) {
+    const typename State::Word state = frame.state[p];
+    uint32_t label = State::labelIn(state);
+    if (label == 0 && State::rankIn(state) != State::kNoClaim) {
+        int64_t neighbours[kMostNeighbours];
+        neighboursOf(frame, p, neighbours);
+        for (int64_t q : neighbours) {
+            const uint32_t other = State::labelIn(frame.state[q]);
+            if (other != 0 && (label == 0 || other < label)) {
+                label = other;
+            }
+        }
+    }
+    return label;
+}
+
+// Row-major labels from the column-major state: a block of kBlockColumns columns at a time,
+// row by row, so that each column of the state is read in its memory order and each row of
+// labels written a line at a time.
+constexpr int32_t kBlockColumns = 16;
+
 template <class State>
 CELLKIT_PHASE
-void writingLabels(const Frame<State>& frame, matx& labels) {
-    for (int32_t c = 0; c < frame.n; ++c) {
-        double* column = labels.col[c];
-        const int64_t first = (c + 1) * frame.frameRows + 1;
-        for (int32_t r = 0; r < frame.m; ++r) {
-            const int64_t p = first + r;
-            const typename State::Word state = frame.state[p];
-            uint32_t label = State::labelIn(state);
-            if (label == 0 && State::rankIn(state) != State::kNoClaim) {
-                int64_t neighbours[kMostNeighbours];
-                neighboursOf(frame, p, neighbours);
-                for (int64_t q : neighbours) {
-                    const uint32_t other = State::labelIn(frame.state[q]);
-                    if (other != 0 && (label == 0 || other < label)) {
-                        label = other;
-                    }
-                }
+void writingLabels(const Frame<State>& frame, const LabelImage& out) {
+    if (out.columns != nullptr) {
+        for (int32_t c = 0; c < frame.n; ++c) {
+            double* column = out.columns->col[c];
+            const int64_t first = (c + 1) * frame.frameRows + 1;
+            for (int32_t r = 0; r < frame.m; ++r) {
+                column[r] = widenedLabel(frame, first + r);
             }
-            column[r] = label;
+        }
+        return;
+    }
+    for (int32_t left = 0; left < frame.n; left += kBlockColumns) {
+        const int32_t columns = std::min(kBlockColumns, frame.n - left);
+        for (int32_t r = 0; r < frame.m; ++r) {
+            int32_t* row = out.rows + static_cast<std::size_t>(r) * frame.n + left;
+            for (int32_t dc = 0; dc < columns; ++dc) {
+                row[dc] = static_cast<int32_t>(
+                    widenedLabel(frame, (left + dc + 1) * frame.frameRows + 1 + r));
+            }
         }
     }
 }
@@ -669,7 +714,7 @@ GrowthScratch makeGrowthScratch(int32_t rows, int32_t cols, bool wideState) {
 namespace {
 
 template <class State>
-void growingLabels(const matx& grey, matx& labels, double celllevel, double maxGrey,
+void growingLabels(const matx& grey, const LabelImage& labels, double celllevel, double maxGrey,
                    GrowthScratch& scratch) {
     const LevelTable levels = levelTable(maxGrey);
     // The levels the plain loop visits are those of index below `stop`: up to the last one
@@ -714,9 +759,8 @@ void growingLabels(const matx& grey, matx& labels, double celllevel, double maxG
     writingLabels(frame, labels);
 }
 
-}  // namespace
-
-void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScratch& scratch) {
+void growingInto(const matx& grey, const LabelImage& labels, double celllevel,
+                 GrowthScratch& scratch) {
     const int32_t pixels = grey.m * grey.n;
     if (pixels == 0) {
         return;
@@ -731,6 +775,21 @@ void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScr
     } else {
         growingLabels<NarrowState>(grey, labels, celllevel, maxGrey, scratch);
     }
+}
+
+}  // namespace
+
+void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScratch& scratch) {
+    LabelImage out;
+    out.columns = &labels;
+    growingInto(grey, out, celllevel, scratch);
+}
+
+void spreadingLabelsRowMajor(const matx& grey, int32_t* labels, double celllevel,
+                             GrowthScratch& scratch) {
+    LabelImage out;
+    out.rows = labels;
+    growingInto(grey, out, celllevel, scratch);
 }
 
 double maximumGrey(const double* grey, int32_t count) {

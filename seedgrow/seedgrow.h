@@ -63,6 +63,12 @@ GrowthScratch makeGrowthScratch(int32_t rows, int32_t cols, bool wideState = fal
 // change at that level and the regions are widened there.
 void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScratch& scratch);
 
+// The same, with the labels written as int32 in row-major order (element r * n + c), as
+// numpy holds them: what a host that returns integers in rows needs, without a detour
+// through doubles.
+void spreadingLabelsRowMajor(const matx& grey, int32_t* labels, double celllevel,
+                             GrowthScratch& scratch);
+
 // The largest of `count` grey values, never below 0.0; NaN values never count.
 double maximumGrey(const double* grey, int32_t count);
 

@@ -52,6 +52,19 @@ inline void growWithModuleWideStateOnJunk(const matx& grey, matx& labels, double
     spreadingLabels(grey, labels, celllevel, scratch);
 }
 
+// The labels in row-major int32, as the Python binding has them written, put back in the
+// column-major doubles of the other growers; on junk scratch and junk labels.
+inline void growWithModuleThroughRowsOnJunk(const matx& grey, matx& labels, double celllevel) {
+    GrowthScratch scratch = junkScratch(grey.m, grey.n, /*wideState=*/false);
+    std::vector<int32_t> rows(static_cast<std::size_t>(grey.m) * grey.n, -7);
+    spreadingLabelsRowMajor(grey, rows.data(), celllevel, scratch);
+    for (int32_t r = 0; r < grey.m; ++r) {
+        for (int32_t c = 0; c < grey.n; ++c) {
+            labels.col[c][r] = rows[static_cast<std::size_t>(r) * grey.n + c];
+        }
+    }
+}
+
 // With scratch lists of exactly m*n entries.
 inline void growWithReference(const matx& grey, matx& labels, double celllevel) {
     std::vector<pixelPos> frontier(static_cast<std::size_t>(grey.m) * grey.n);

@@ -266,7 +266,8 @@ void expectSameLabels(const Case& c, uint64_t seed, const std::vector<double>& e
 void expectAgreement(uint64_t seed, int32_t largest) {
     const Case c = randomCase(seed, largest);
     const std::vector<double> expected = grow(c, growWithReference);
-    for (const Grower module : {growWithModuleOnJunk, growWithModuleWideStateOnJunk}) {
+    for (const Grower module :
+         {growWithModuleOnJunk, growWithModuleWideStateOnJunk, growWithModuleThroughRowsOnJunk}) {
         ASSERT_NO_FATAL_FAILURE(expectSameLabels(c, seed, expected, grow(c, module)));
     }
 }

@@ -176,10 +176,11 @@ TEST_P(SpreadingLabels, GreyImageIsLeftAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(Growers, SpreadingLabels,
                          ::testing::Values(growWithModule, growWithModuleWideState,
-                                           growWithReference),
+                                           growWithModuleThroughRowsOnJunk, growWithReference),
                          [](const ::testing::TestParamInfo<Grower>& param) {
                              return param.index == 0   ? "Module"
                                     : param.index == 1 ? "ModuleWideState"
+                                    : param.index == 2 ? "ModuleThroughRows"
                                                        : "Reference";
                          });
 
