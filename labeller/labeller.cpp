@@ -49,7 +49,9 @@
 // level's pixels (the flood, a growth pass's claims and joins, the stamps, a merge pass) asks
 // for what it will touch a few pixels ahead, and the working space stays near 5 bytes a pixel
 // plus the 4-byte flooding order, the queues and the merge watches. The lists a level sorts
-// (its windows and its merge positions) are sorted by digits, which compare nothing.
+// (its windows and its merge positions) are sorted by digits, which compare nothing. The
+// image and B lie by columns and the state by rows, so the sort by level and the writing of
+// B go through them a block at a time rather than a pixel a line apart.
 //
 // What the rules force. Each pixel is flooded once and joins a cell once, and about a
 // quarter of the pixels are merge positions to examine; each of these events tests the

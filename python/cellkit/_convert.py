@@ -1,5 +1,6 @@
-"""Argument checks and conversions shared by the functions: images to the kernels' float64
-column-major blocks, parameters to doubles as MATLAB passes them, and the layout keywords."""
+"""Argument checks and conversions shared by the functions: images to what the kernels'
+module takes (float64 column-major blocks, or the C-ordered arrays it converts itself),
+parameters to doubles as MATLAB passes them, and the layout keywords."""
 
 from __future__ import annotations
 
