@@ -159,10 +159,15 @@ void atLabel(const LabelImage& out, int32_t n, int32_t r, int32_t c, Visit visit
 // When no level runs, the frontier is the seeds in label order, and the final widening walks
 // it as it walks the whole frontier, each entry labelling its claimable neighbours.
 void growingWithoutLevels(const matx& grey, const LabelImage& out, double celllevel) {
-    for (int32_t r = 0; r < grey.m; ++r) {
+    // Cleared in each layout's memory order: an image of values below 1 (one scaled to
+    // [0, 1), say) comes here whatever its size.
+    if (out.columns != nullptr) {
         for (int32_t c = 0; c < grey.n; ++c) {
-            atLabel(out, grey.n, r, c, [](auto& label) { label = kUnlabelled; });
+            std::fill(out.columns->col[c], out.columns->col[c] + grey.m, kUnlabelled);
         }
+    } else {
+        std::fill(out.rows, out.rows + static_cast<std::size_t>(grey.m) * grey.n,
+                  static_cast<int32_t>(kUnlabelled));
     }
     plantingSeeds(grey, celllevel, [&](int32_t label, int32_t column, int32_t row) {
         atLabel(out, grey.n, row, column, [label](auto& at) { at = label; });
