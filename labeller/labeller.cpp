@@ -59,13 +59,14 @@
 // labels to their survivors. Those are the rules the result depends on, so they are the
 // floor of the work: about 530 instructions a pixel in all (bench/README.md, phase by
 // phase). What those tests find is data no branch predictor can learn, four to five wrong
-// guesses a pixel; yet the tests stay branches, because a pixel's neighbours are queued only
-// when they wait to be claimed, and writing every neighbour's word back, as a branch-free
-// form must, costs more on a large image (each a cache line to write out) than the guesses
-// save on a small one. Nor can a level be shared among threads: stamps and merges take
-// effect at once for what follows them in row-major order, so threads would have to meet
-// after every pass of every level, tens of thousands of times for a 16-bit image, at a cost
-// above the work.
+// guesses a pixel. The flood's touch test only reads, and combines its four tests into one
+// branch; the tests of the growth passes stay branches, because a pixel's neighbours are
+// queued only when they wait to be claimed, and writing every neighbour's word back, as a
+// branch-free form must, costs more on a large image (each a cache line to write out) than
+// the guesses save on a small one. Nor can a level be shared among threads: stamps and
+// merges take effect at once for what follows them in row-major order, so threads would have
+// to meet after every pass of every level, tens of thousands of times for a 16-bit image, at
+// a cost above the work.
 
 namespace {
 
@@ -190,9 +191,12 @@ void queueGrowth(Flood& f, int32_t p) {
     }
 }
 
+// Whether a pixel just flooded lies beside a cell is data no processor can guess: the four
+// words are only read here, so all four are tested and the answers combined, one branch
+// instead of up to four.
 bool touchesCell(const Flood& f, int32_t p) {
-    return isCell(f, p + 1) || isCell(f, p - 1) || isCell(f, p - f.stride) ||
-           isCell(f, p + f.stride);
+    return static_cast<bool>(isCell(f, p + 1) | isCell(f, p - 1) | isCell(f, p - f.stride) |
+                             isCell(f, p + f.stride));
 }
 
 // The first cell among the four neighbours, in the order next column, previous column,
