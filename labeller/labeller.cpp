@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "matx/digit_sort.h"
+#include "matx/largest_value.h"
 #include "matx/phases.h"
 #include "matx/pixel_arrays.h"
 #include "matx/prefetch.h"
@@ -877,13 +878,7 @@ CellSizeTable allocateCellSizeTable(int32_t pixels) {
 }
 
 double largestGreyValue(const double* grey, int32_t count) {
-    double maxGrey = 0.0;
-    for (int32_t k = 0; k < count; ++k) {
-        if (grey[k] > maxGrey) {
-            maxGrey = grey[k];
-        }
-    }
-    return maxGrey;
+    return largestValueFromZero(grey, count);
 }
 
 bool levelsAreFinite(double maxGrey) {

@@ -8,6 +8,7 @@
 
 #include "matx/bits.h"
 #include "matx/digit_sort.h"
+#include "matx/largest_value.h"
 #include "matx/phases.h"
 #include "matx/prefetch.h"
 
@@ -798,14 +799,7 @@ void spreadingLabelsRowMajor(const matx& grey, int32_t* labels, double celllevel
 }
 
 double maximumGrey(const double* grey, int32_t count) {
-    double maxGrey = 0.0;
-    for (int32_t k = 0; k < count; ++k) {
-        // Strictly greater: NaN never replaces the maximum, nor does -0.0 replace 0.0.
-        if (grey[k] > maxGrey) {
-            maxGrey = grey[k];
-        }
-    }
-    return maxGrey;
+    return largestValueFromZero(grey, count);
 }
 
 bool levelsPassMaximum(double maxGrey) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -193,6 +194,33 @@ TEST(MaximumGrey, NeverBelowZeroAndNaNNeverCounts) {
     const double largest = maximumGrey(negatives, 3);
     EXPECT_EQ(largest, 0.0);
     EXPECT_FALSE(std::signbit(largest));
+}
+
+// The maximum is kept in several running maxima over interleaved elements: every length
+// around their number, with the largest, NaN and -0.0 at every place, gives one strict
+// comparison chain's result.
+TEST(MaximumGrey, AsOneChainAtEveryLengthAndPlace) {
+    const double kinds[] = {kNaN, -0.0, -2, 0.0, 1.5, 7};
+    for (int32_t length = 0; length <= 40; ++length) {
+        for (int32_t place = 0; place < std::max(length, 1); ++place) {
+            for (const double special : kinds) {
+                std::vector<double> values(static_cast<size_t>(length));
+                for (int32_t k = 0; k < length; ++k) {
+                    values[k] = kinds[(k * 7 + length) % 6] - (k % 3);
+                }
+                if (length > 0) {
+                    values[place] = special == 7 ? 100.0 + place : special;
+                }
+                double chain = 0.0;
+                for (const double value : values) {
+                    chain = value > chain ? value : chain;
+                }
+                const double largest = maximumGrey(values.data(), length);
+                EXPECT_EQ(largest, chain) << length << " values, " << special << " at " << place;
+                EXPECT_EQ(std::signbit(largest), std::signbit(chain));
+            }
+        }
+    }
 }
 
 TEST(LevelsPassMaximum, RefusedFromTwoToTheFortyNinthOn) {
