@@ -296,21 +296,27 @@ int32_t countingKey(double value) {
     return value >= kFirstLevel ? static_cast<int32_t>(value) : 0;
 }
 
-// Whether the claimable pixels' grey values of 1.0 and above are whole numbers up to
-// `largestKey`, so that they can be sorted by counting; `topKey` gets the largest.
-bool sortableByCounting(const double* grey, int32_t pixels, double celllevel, double limit,
-                        int32_t largestKey, int32_t& topKey) {
-    double top = 0.0;
+// Counts the claimable pixels of each counting key in table[key + 1], and gives the largest
+// key in `topKey`, when their grey values of 1.0 and above are whole numbers up to
+// `largestKey`, so that they can be sorted by counting; else returns false, and the counts
+// are of no use. table[0, largestKey + 2) is cleared first. Checking and counting in one pass
+// reads the grey values once: on a large image each pass over them waits for memory.
+bool countingByKey(const double* grey, int32_t pixels, double celllevel, double limit,
+                   int32_t largestKey, uint64_t* table, int32_t& topKey) {
+    std::fill(table, table + largestKey + 2, 0);
+    int32_t top = 0;
     for (int32_t p = 0; p < pixels; ++p) {
         const double value = grey[p];
-        if (value >= kFirstLevel && isClaimable(value, celllevel, limit)) {
-            if (value != std::floor(value) || value > largestKey) {
+        if (isClaimable(value, celllevel, limit)) {
+            if (value >= kFirstLevel && (value != std::floor(value) || value > largestKey)) {
                 return false;
             }
-            top = std::max(top, value);
+            const int32_t key = countingKey(value);
+            ++table[key + 1];
+            top = std::max(top, key);
         }
     }
-    topKey = static_cast<int32_t>(top);
+    topKey = top;
     return true;
 }
 
@@ -333,46 +339,38 @@ int32_t sortingClaimable(const Frame<State>& frame, const double* grey, double c
     const int32_t pixels = frame.m * frame.n;
     std::fill(frame.state, frame.state + frame.frameRows * (frame.n + 2),
               State::freeWithRank(State::kNoClaim));
+    // Claimable values lie below `limit`, so no key passes it: only that much of the table
+    // is needed.
+    const auto largestKey = static_cast<int32_t>(std::min<double>(pixels, std::floor(limit)));
     int32_t topKey = 0;
-    if (sortableByCounting(grey, pixels, celllevel, limit, pixels, topKey)) {
-        // table[key + 1] counts the pixels of a key and, in its high half, holds the key's rank.
-        constexpr uint64_t kCount = 0xFFFFFFFFu;
-        std::fill(table, table + topKey + 2, 0);
-        for (int32_t p = 0; p < pixels; ++p) {
-            if (isClaimable(grey[p], celllevel, limit)) {
-                ++table[countingKey(grey[p]) + 1];
-            }
-        }
+    if (countingByKey(grey, pixels, celllevel, limit, largestKey, table, topKey)) {
+        // table[key] becomes the key's rank in its high half and, in its low half, the next
+        // place of its pixels, from the first on (places stay below 2^31).
+        constexpr uint64_t kPlace = 0xFFFFFFFFu;
         uint64_t rank = 0;
         int64_t lastLevel = -1;
+        uint64_t start = 0;
         for (int32_t key = 0; key <= topKey; ++key) {
-            if (table[key + 1] != 0) {
+            const uint64_t count = table[key + 1];
+            if (count != 0) {
                 const int64_t level = claimLevelOfKey(levels, key);
                 rank += lastLevel >= 0 && level != lastLevel ? 1 : 0;
                 lastLevel = level;
             }
-            table[key + 1] |= rank << 32;
+            table[key] = (rank << 32) | start;
+            start += count;
         }
-        // Memory order: one pass over the grey values, the frame and the table.
+        // Memory order, one pass over the grey values, the frame, the table and the order.
         for (int32_t c = 0; c < frame.n; ++c) {
-            const double* column = grey + static_cast<std::size_t>(c) * frame.m;
+            const auto first = static_cast<int32_t>(static_cast<int64_t>(c) * frame.m);
+            const double* column = grey + first;
             typename State::Word* framed = frame.state + (c + 1) * frame.frameRows + 1;
             for (int32_t r = 0; r < frame.m; ++r) {
                 if (isClaimable(column[r], celllevel, limit)) {
-                    framed[r] = State::freeWithRank(table[countingKey(column[r]) + 1] >> 32);
+                    const uint64_t entry = table[countingKey(column[r])]++;
+                    framed[r] = State::freeWithRank(entry >> 32);
+                    order[entry & kPlace] = first + r;
                 }
-            }
-        }
-        // Counts to starts: table[key] becomes the first place of key's pixels.
-        uint64_t start = 0;
-        for (int32_t key = 0; key <= topKey; ++key) {
-            const uint64_t count = table[key + 1] & kCount;
-            table[key] = start;
-            start += count;
-        }
-        for (int32_t p = 0; p < pixels; ++p) {
-            if (isClaimable(grey[p], celllevel, limit)) {
-                order[table[countingKey(grey[p])]++] = p;
             }
         }
         return static_cast<int32_t>(start);
