@@ -58,7 +58,7 @@
 // quarter of the pixels are merge positions to examine; each of these events tests the
 // pixel's four neighbours in a fixed order, keeps five rows of window counts, and follows
 // labels to their survivors. Those are the rules the result depends on, so they are the
-// floor of the work: about 530 instructions a pixel in all (bench/README.md, phase by
+// floor of the work: about 540 instructions a pixel in all (bench/README.md, phase by
 // phase). What those tests find is data no branch predictor can learn, four to five wrong
 // guesses a pixel. The flood's touch test only reads, and combines its four tests into one
 // branch; the tests of the growth passes stay branches, because a pixel's neighbours are

@@ -200,7 +200,9 @@ TEST(MaximumGrey, NeverBelowZeroAndNaNNeverCounts) {
 // around their number, with the largest, NaN and -0.0 at every place, gives one strict
 // comparison chain's result.
 TEST(MaximumGrey, AsOneChainAtEveryLengthAndPlace) {
-    const double kinds[] = {kNaN, -0.0, -2, 0.0, 1.5, 7};
+    // The last kind stands for a value above every other, placed once.
+    constexpr double kAboveAll = 7;
+    const double kinds[] = {kNaN, -0.0, -2, 0.0, 1.5, kAboveAll};
     for (int32_t length = 0; length <= 40; ++length) {
         for (int32_t place = 0; place < std::max(length, 1); ++place) {
             for (const double special : kinds) {
@@ -209,7 +211,7 @@ TEST(MaximumGrey, AsOneChainAtEveryLengthAndPlace) {
                     values[k] = kinds[(k * 7 + length) % 6] - (k % 3);
                 }
                 if (length > 0) {
-                    values[place] = special == 7 ? 100.0 + place : special;
+                    values[place] = special == kAboveAll ? 100.0 + place : special;
                 }
                 double chain = 0.0;
                 for (const double value : values) {
