@@ -184,12 +184,12 @@ Labels tavenor3(const py::array& image, double celllevel) {
     const ImageSize size = image_size(image);
     const ColumnMajorGrey columnMajor = column_major_grey(image, size);
     auto* grey = const_cast<double*>(columnMajor.data);
-    bool levelsEnd = false;
+    double maxGrey = 0.0;
     {
         py::gil_scoped_release unlocked;
-        levelsEnd = levelsPassMaximum(maximumGrey(grey, size.pixels));
+        maxGrey = maximumGrey(grey, size.pixels);
     }
-    if (!levelsEnd) {
+    if (!levelsPassMaximum(maxGrey)) {
         throw py::value_error(named("image", kEndlessGrowingMessage));
     }
     Labels result({size.rows, size.cols});
@@ -199,7 +199,7 @@ Labels tavenor3(const py::array& image, double celllevel) {
         GrowthScratch scratch = makeGrowthScratch(size.rows, size.cols);
         ViewHandle greyView = make_view(grey, size.rows, size.cols);
         // Every element is written by the grower.
-        spreadingLabelsRowMajor(*greyView, out, celllevel, scratch);
+        spreadingLabelsRowMajor(*greyView, out, celllevel, scratch, maxGrey);
     }
     return result;
 }

@@ -765,12 +765,13 @@ void growingLabels(const matx& grey, const LabelImage& labels, double celllevel,
 }
 
 void growingInto(const matx& grey, const LabelImage& labels, double celllevel,
-                 GrowthScratch& scratch) {
+                 GrowthScratch& scratch, double knownMaxGrey) {
     const int32_t pixels = grey.m * grey.n;
     if (pixels == 0) {
         return;
     }
-    const double maxGrey = maximumGrey(grey.col[0], pixels);
+    const double maxGrey =
+        knownMaxGrey == kLargestGreyToFind ? maximumGrey(grey.col[0], pixels) : knownMaxGrey;
     if (!(maxGrey >= kFirstLevel)) {
         growingWithoutLevels(grey, labels, celllevel);
         return;
@@ -784,17 +785,18 @@ void growingInto(const matx& grey, const LabelImage& labels, double celllevel,
 
 }  // namespace
 
-void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScratch& scratch) {
+void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScratch& scratch,
+                     double maxGrey) {
     LabelImage out;
     out.columns = &labels;
-    growingInto(grey, out, celllevel, scratch);
+    growingInto(grey, out, celllevel, scratch, maxGrey);
 }
 
 void spreadingLabelsRowMajor(const matx& grey, int32_t* labels, double celllevel,
-                             GrowthScratch& scratch) {
+                             GrowthScratch& scratch, double maxGrey) {
     LabelImage out;
     out.rows = labels;
-    growingInto(grey, out, celllevel, scratch);
+    growingInto(grey, out, celllevel, scratch, maxGrey);
 }
 
 double maximumGrey(const double* grey, int32_t count) {

@@ -56,18 +56,25 @@ constexpr int64_t kNarrowStatePixels = int64_t{1} << 29;
 // asks for the 8-byte state whatever the size (the tests run both).
 GrowthScratch makeGrowthScratch(int32_t rows, int32_t cols, bool wideState = false);
 
+// Given as `maxGrey` below: the grower scans the image for its largest value itself.
+inline constexpr double kLargestGreyToFind = -1.0;
+
 // Writes every element of `labels` (same m and n as `grey`). `grey` must lie in one
 // column-major block, as mx_from_vector lays a view; `scratch` must come from
 // makeGrowthScratch(m, n), and m*n must fit a signed 32-bit int. The level loop must
 // end (see levelsPassMaximum); should it stick at 2^49 instead, growth stops once nothing can
-// change at that level and the regions are widened there.
-void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScratch& scratch);
+// change at that level and the regions are widened there. A caller that has the image's
+// largest value already, as maximumGrey(grey) gives it (a front end scans for it to refuse
+// endless levels before it allocates anything), passes it as `maxGrey` and spares the
+// grower a scan of the image.
+void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScratch& scratch,
+                     double maxGrey = kLargestGreyToFind);
 
 // The same, with the labels written as int32 in row-major order (element r * n + c), as
 // numpy holds them: what a host that returns integers in rows needs, without a detour
 // through doubles.
 void spreadingLabelsRowMajor(const matx& grey, int32_t* labels, double celllevel,
-                             GrowthScratch& scratch);
+                             GrowthScratch& scratch, double maxGrey = kLargestGreyToFind);
 
 // The largest of `count` grey values, never below 0.0; NaN values never count.
 double maximumGrey(const double* grey, int32_t count);

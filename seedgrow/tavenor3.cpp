@@ -19,9 +19,10 @@ void tavenor3(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
 
     const MatrixSize size = matrix_size(prhs[0], kImageTooLarge);
     double* grey = mxGetPr(prhs[0]);
-    // The grower finds the same maximum again; here it decides, before anything is
-    // allocated, whether the level loop would ever end.
-    require(levelsPassMaximum(maximumGrey(grey, size.pixels)), kEndlessGrowingMessage);
+    // Decides, before anything is allocated, whether the level loop would ever end; the
+    // grower is given it and need not scan the image again.
+    const double maxGrey = maximumGrey(grey, size.pixels);
+    require(levelsPassMaximum(maxGrey), kEndlessGrowingMessage);
 
     // Scratch comes first: when it cannot be had, nothing else has been made.
     GrowthScratch scratch = makeGrowthScratch(size.rows, size.cols);
@@ -31,7 +32,7 @@ void tavenor3(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     OutputArray labels = create_double_matrix(size.rows, size.cols);
     ViewHandle labelView = make_view(mxGetPr(labels.get()), size.rows, size.cols);
 
-    spreadingLabels(*greyView, *labelView, celllevel, scratch);
+    spreadingLabels(*greyView, *labelView, celllevel, scratch, maxGrey);
     plhs[0] = labels.release();
 }
 

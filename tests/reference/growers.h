@@ -53,11 +53,14 @@ inline void growWithModuleWideStateOnJunk(const matx& grey, matx& labels, double
 }
 
 // The labels in row-major int32, as the Python binding has them written, put back in the
-// column-major doubles of the other growers; on junk scratch and junk labels.
+// column-major doubles of the other growers; on junk scratch and junk labels, and given the
+// largest grey value as the front ends give it.
 inline void growWithModuleThroughRowsOnJunk(const matx& grey, matx& labels, double celllevel) {
     GrowthScratch scratch = junkScratch(grey.m, grey.n, /*wideState=*/false);
     std::vector<int32_t> rows(static_cast<std::size_t>(grey.m) * grey.n, -7);
-    spreadingLabelsRowMajor(grey, rows.data(), celllevel, scratch);
+    const double maxGrey =
+        grey.m * grey.n > 0 ? maximumGrey(grey.col[0], grey.m * grey.n) : 0.0;
+    spreadingLabelsRowMajor(grey, rows.data(), celllevel, scratch, maxGrey);
     for (int32_t r = 0; r < grey.m; ++r) {
         for (int32_t c = 0; c < grey.n; ++c) {
             labels.col[c][r] = rows[static_cast<std::size_t>(r) * grey.n + c];
