@@ -787,8 +787,13 @@ void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit
     // images). Grown by doubling from a few, the list would take fresh memory twice its final
     // size and copy itself on the way, and fresh memory costs the most when the host hands
     // freed memory back to the system at every call: room for a little more is asked for at
-    // once instead. Pages never written are never taken.
-    f.watches.reserve(static_cast<size_t>(f.m) * static_cast<size_t>(f.n) / 8 * 5 + 1);
+    // once instead. Pages never written are never taken. The room is only a help: where the
+    // system refuses it (a system that counts memory asked for, not used, near its limit),
+    // the list grows as it needs, and an image that fitted before still does.
+    try {
+        f.watches.reserve(static_cast<size_t>(f.m) * static_cast<size_t>(f.n) / 8 * 5 + 1);
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 // The state is stored by rows and the output by columns, so both are gone through a block of
