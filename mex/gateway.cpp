@@ -45,7 +45,50 @@ MatrixSize matrix_size(const mxArray* array, const char* tooLarge) {
             static_cast<int32_t>(rows * cols)};
 }
 
+#if defined(HAVE_OCTAVE)
+namespace {
+// Octave hands an array it made itself back to the caller as it is, but copies one a module
+// created, element by element, into fresh memory of its own: about 4 ns a pixel from
+// 2048x2048 on, where that memory comes new from the system at every call. So there a large
+// matrix is made by the interpreter's own zeros and written in place. Below a few thousand
+// elements, calling the interpreter costs more than the copy.
+constexpr double kSmallestInterpreterMatrix = 8192;
+
+// The builtin, never a `zeros` on the user's path, which might hand out an array the user
+// also holds. Only a full real double matrix of the size asked for is taken; any other
+// answer, or an error the call traps, gives nullptr, and the matrix is then created as on
+// every other host. Memory the interpreter cannot have comes back as std::bad_alloc, the
+// out-of-memory message of any allocation.
+mxArray* interpreter_double_matrix(int32_t rows, int32_t cols) {
+    const OutputArray name(mxCreateString("zeros"));
+    const OutputArray rowCount(mxCreateDoubleScalar(rows));
+    const OutputArray colCount(mxCreateDoubleScalar(cols));
+    if (!name || !rowCount || !colCount) {
+        return nullptr;
+    }
+    mxArray* arguments[] = {name.get(), rowCount.get(), colCount.get()};
+    mxArray* made = nullptr;
+    const OutputArray failure(mexCallMATLABWithTrap(1, &made, 3, arguments, "builtin"));
+    OutputArray matrix(made);
+    if (failure || !matrix) {
+        return nullptr;
+    }
+    const bool asked = is_full_real_double(made) && mxGetNumberOfDimensions(made) == 2 &&
+                       mxGetM(made) == static_cast<size_t>(rows) &&
+                       mxGetN(made) == static_cast<size_t>(cols) && mxGetPr(made) != nullptr;
+    return asked ? matrix.release() : nullptr;
+}
+}  // namespace
+#endif
+
 OutputArray create_double_matrix(int32_t rows, int32_t cols) {
+#if defined(HAVE_OCTAVE)
+    if (static_cast<double>(rows) * cols >= kSmallestInterpreterMatrix) {
+        if (mxArray* made = interpreter_double_matrix(rows, cols)) {
+            return OutputArray(made);
+        }
+    }
+#endif
     OutputArray array(mxCreateDoubleMatrix(rows, cols, mxREAL));
     if (!array) {
         throw std::bad_alloc();

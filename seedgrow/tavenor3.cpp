@@ -27,8 +27,8 @@ void tavenor3(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     // Scratch comes first: when it cannot be had, nothing else has been made.
     GrowthScratch scratch = makeGrowthScratch(size.rows, size.cols);
     ViewHandle greyView = make_view(grey, size.rows, size.cols);
-    // Every element of B is written by the grower. The host's cleared double matrix is used
-    // all the same: it is the one creation call every MATLAB host provides.
+    // Every element of B is written by the grower. A cleared double matrix is used all the
+    // same: it is what every MATLAB host can make (see create_double_matrix).
     OutputArray labels = create_double_matrix(size.rows, size.cols);
     ViewHandle labelView = make_view(mxGetPr(labels.get()), size.rows, size.cols);
 

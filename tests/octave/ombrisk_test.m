@@ -165,14 +165,42 @@
 %! assert (B(5, 7) == 0 || B(5, 7) >= 2);
 
 %!test
+%! % A large B comes from the host's own zeros, never from a zeros on the user's path: that
+%! % one hands out an array the user also holds, which would be written over.
+%! folder = tempname ();
+%! mkdir (folder);
+%! fid = fopen (fullfile (folder, 'zeros.m'), 'w');
+%! fputs (fid, ["function Z = zeros (varargin)\n  global cellkit_held\n" ...
+%!              "  cellkit_held = ones (varargin{:});\n  Z = cellkit_held;\nend\n"]);
+%! fclose (fid);
+%! A = 1 + floor (20 * rand (128, 96));
+%! expected = ombrisk (A, 30, 5);
+%! global cellkit_held
+%! warning ('off', 'Octave:shadowed-function', 'local');
+%! addpath (folder);
+%! unwind_protect
+%!   B = ombrisk (A, 30, 5);
+%! unwind_protect_cleanup
+%!   rmpath (folder);
+%!   delete (fullfile (folder, 'zeros.m'));
+%!   rmdir (folder);
+%! end_unwind_protect
+%! assert (B, expected);
+%! assert (isempty (cellkit_held) || isequal (cellkit_held, ones (128, 96)));
+
+%!test
 %! % Called without an output, the result still goes to ans.
 %! ombrisk (ones (7), 30, 5);
 %! assert (ans, 2 * ones (7));
 
 %!test
 %! % Working space that cannot be allocated ends in a clear error, and the host lives on:
-%! % the label table (4 bytes a pixel) of a 4000 x 4000 image does not fit.
+%! % the label table (4 bytes a pixel) of a 4000 x 4000 image does not fit in 40 MB.
 %! expect_out_of_memory ('ombrisk', 'ombrisk (A, 30, 5)', 'ombrisk (ones (8), 30, 5)(4, 4)', '2');
+%! % With 100 MB to spare the table fits and B (8 bytes a pixel) does not: Octave, asked for
+%! % it, runs out of memory inside the call.
+%! expect_out_of_memory ('ombrisk', 'ombrisk (A, 30, 5)', 'ombrisk (ones (8), 30, 5)(4, 4)', ...
+%!                       '2', 100e6);
 
 %!test
 %! % The help file sits beside the module.
