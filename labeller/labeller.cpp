@@ -668,34 +668,62 @@ void forEachFloodingPixel(const Flood& f, const matx& grey, double lastLevel, Vi
     }
 }
 
-// A value floods at some level up to lastLevel when it lies above 0 and not above the last
-// whole level.
-size_t countFloodingPixels(const matx& grey, double lastLevel) {
-    const double top = std::floor(lastLevel);
-    size_t count = 0;
-    for (int32_t c = 0; c < grey.n; ++c) {
-        for (int32_t r = 0; r < grey.m; ++r) {
-            const double g = grey.col[c][r];
-            count += g > 0 && g <= top ? 1 : 0;
+// An image held by rows is visited as it lies.
+template <class Visit>
+void forEachFloodingPixel(const Flood& f, const GreyRows& grey, double lastLevel, Visit visit) {
+    for (int32_t r = 0; r < grey.m; ++r) {
+        const double* row = grey.values + static_cast<size_t>(r) * grey.n;
+        int32_t p = (r + kMargin) * f.stride + kMargin;
+        for (int32_t c = 0; c < grey.n; ++c, ++p) {
+            const double level = levelUpTo(row[c], lastLevel);
+            if (level != 0) {
+                visit(level, p);
+            }
         }
     }
+}
+
+// Every value once, in memory order, for counts in which the order does not matter.
+template <class Count>
+void forEachGreyValue(const matx& grey, Count count) {
+    for (int32_t c = 0; c < grey.n; ++c) {
+        for (int32_t r = 0; r < grey.m; ++r) {
+            count(grey.col[c][r]);
+        }
+    }
+}
+
+template <class Count>
+void forEachGreyValue(const GreyRows& grey, Count count) {
+    const size_t values = static_cast<size_t>(grey.m) * static_cast<size_t>(grey.n);
+    for (size_t k = 0; k < values; ++k) {
+        count(grey.values[k]);
+    }
+}
+
+// A value floods at some level up to lastLevel when it lies above 0 and not above the last
+// whole level.
+template <class Grey>
+size_t countFloodingPixels(const Grey& grey, double lastLevel) {
+    const double top = std::floor(lastLevel);
+    size_t count = 0;
+    forEachGreyValue(grey, [&](double g) { count += g > 0 && g <= top ? 1 : 0; });
     return count;
 }
 
 // A counting sort straight from the image, in two passes over it: one to count the pixels of
 // each level (in memory order, the cheapest), one to place them.
-void sortByCounting(const Flood& f, const matx& grey, double lastLevel, FloodOrder& order) {
+template <class Grey>
+void sortByCounting(const Flood& f, const Grey& grey, double lastLevel, FloodOrder& order) {
     const auto levelCount = static_cast<size_t>(lastLevel) + 1;
     // Pixel counts fit in 32 bits (images have fewer than 2^31 pixels).
     std::vector<uint32_t> first(levelCount + 1, 0);
-    for (int32_t c = 0; c < grey.n; ++c) {
-        for (int32_t r = 0; r < grey.m; ++r) {
-            const double level = levelUpTo(grey.col[c][r], lastLevel);
-            if (level != 0) {
-                ++first[static_cast<size_t>(level) + 1];
-            }
+    forEachGreyValue(grey, [&](double g) {
+        const double level = levelUpTo(g, lastLevel);
+        if (level != 0) {
+            ++first[static_cast<size_t>(level) + 1];
         }
-    }
+    });
     for (size_t level = 1; level <= levelCount; ++level) {
         if (first[level] > 0) {
             order.levels.push_back(static_cast<double>(level - 1));
@@ -712,7 +740,8 @@ void sortByCounting(const Flood& f, const matx& grey, double lastLevel, FloodOrd
     });
 }
 
-void sortByComparison(const Flood& f, const matx& grey, double lastLevel, FloodOrder& order) {
+template <class Grey>
+void sortByComparison(const Flood& f, const Grey& grey, double lastLevel, FloodOrder& order) {
     order.count = countFloodingPixels(grey, lastLevel);
     order.pixels = allocatePixelArray<int32_t>(order.count, PixelPages::atOnce);
     std::vector<std::pair<double, int32_t>> flooding;
@@ -731,8 +760,9 @@ void sortByComparison(const Flood& f, const matx& grey, double lastLevel, FloodO
 
 // The counting sort counts the flooding pixels on its way; only the comparison needs a pass
 // of its own for them.
+template <class Grey>
 CELLKIT_PHASE
-FloodOrder pixelsByFloodingLevel(const Flood& f, const matx& grey, double lastLevel) {
+FloodOrder pixelsByFloodingLevel(const Flood& f, const Grey& grey, double lastLevel) {
     FloodOrder order;
     const double pixels = static_cast<double>(f.m) * f.n;
     if (lastLevel <= std::max(kCountingSortLevels, 2.0 * pixels)) {
@@ -757,9 +787,9 @@ void floodGroup(Flood& f, const FloodOrder& order, size_t group) {
 }
 
 CELLKIT_PHASE
-void prepare(Flood& f, const matx& grey, int32_t* cellSize, double cellSizeLimit) {
-    f.m = grey.m;
-    f.n = grey.n;
+void prepare(Flood& f, int32_t m, int32_t n, int32_t* cellSize, double cellSizeLimit) {
+    f.m = m;
+    f.n = n;
     f.stride = f.n + 2 * kMargin;
     f.cellSize = cellSize;
     f.cellSizeLimit = cellSizeLimit;
@@ -827,9 +857,10 @@ void writeLabelsRowMajor(Flood& f, int32_t* labels) {
 }
 
 // Every level, up to the labels to write out.
-void floodingAllLevels(Flood& f, const matx& grey, int32_t* cellSize, double maxGrey,
+template <class Grey>
+void floodingAllLevels(Flood& f, const Grey& grey, int32_t* cellSize, double maxGrey,
                        double cellSizeLimit, double threshold) {
-    prepare(f, grey, cellSize, cellSizeLimit);
+    prepare(f, grey.m, grey.n, cellSize, cellSizeLimit);
     const double lastLevel = maxGrey + 1.0;
     const FloodOrder order = pixelsByFloodingLevel(f, grey, lastLevel);
 
@@ -873,6 +904,13 @@ void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double ma
 }
 
 void labellingCellsRowMajor(const matx& grey, int32_t* labels, int32_t* cellSize,
+                            double maxGrey, double cellSizeLimit, double threshold) {
+    Flood f;
+    floodingAllLevels(f, grey, cellSize, maxGrey, cellSizeLimit, threshold);
+    writeLabelsRowMajor(f, labels);
+}
+
+void labellingCellsRowMajor(const GreyRows& grey, int32_t* labels, int32_t* cellSize,
                             double maxGrey, double cellSizeLimit, double threshold) {
     Flood f;
     floodingAllLevels(f, grey, cellSize, maxGrey, cellSizeLimit, threshold);

@@ -47,6 +47,18 @@ void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double ma
 void labellingCellsRowMajor(const matx& grey, int32_t* labels, int32_t* cellSize,
                             double maxGrey, double cellSizeLimit, double threshold);
 
+// A grey image held by rows, as numpy holds one: element (r, c) at values[r * n + c].
+struct GreyRows {
+    const double* values;
+    int32_t m;
+    int32_t n;
+};
+
+// The same again, from a grey image held by rows: the labeller reads the image only to sort
+// its pixels by level, in row-major order, so such an image needs no conversion.
+void labellingCellsRowMajor(const GreyRows& grey, int32_t* labels, int32_t* cellSize,
+                            double maxGrey, double cellSizeLimit, double threshold);
+
 // A cell-size table of `pixels` zero entries, for labellingCells; std::bad_alloc when it
 // cannot be had. It comes cleared from the C allocator, which for a large table hands out
 // fresh pages that cost nothing until written: only the entries of issued labels, a small

@@ -2,9 +2,9 @@
 //
 // The package (cellkit/__init__.py) checks and converts the arguments first: images arrive
 // as Fortran-ordered float64 arrays, or as C-ordered float64, uint8 or uint16 arrays that are
-// converted here, and stacks as Fortran-ordered uint8 arrays, which is the column-major
-// layout the kernels take, so element (r, c) of a numpy image is the kernels' (row r,
-// column c). Each function takes its outputs from numpy while it holds the GIL, then
+// converted here (the labeller takes them by rows), and stacks as Fortran-ordered uint8
+// arrays, which is the column-major layout the kernels take, so element (r, c) of a numpy
+// image is the kernels' (row r, column c). Each function takes its outputs from numpy while it holds the GIL, then
 // releases the GIL for the kernel, which touches no Python object and no shared state; so
 // calls from several threads run at once.
 
@@ -126,6 +126,44 @@ ColumnMajorGrey column_major_grey(const py::array& image, const ImageSize& size)
     return grey;
 }
 
+// The labeller reads the grey image only to sort its pixels by level, row by row, so it
+// takes a C-ordered image by rows: a float64 array as it is, a uint8 or uint16 one converted
+// to doubles here in memory order, without the GIL. False for any other array, which goes
+// by columns.
+struct RowMajorGrey {
+    const double* data = nullptr;
+    PixelArray<double> converted;
+};
+
+template <class T>
+void to_doubles(const py::array& image, const ImageSize& size, RowMajorGrey& grey) {
+    if (size.pixels == 0) {
+        return;
+    }
+    const T* values = static_cast<const T*>(image.data());
+    grey.converted =
+        allocatePixelArray<double>(static_cast<std::size_t>(size.pixels), PixelPages::atOnce);
+    py::gil_scoped_release unlocked;
+    std::copy(values, values + size.pixels, grey.converted.get());
+    grey.data = grey.converted.get();
+}
+
+bool row_major_grey(const py::array& image, const ImageSize& size, RowMajorGrey& grey) {
+    if ((image.flags() & py::array::c_style) == 0) {
+        return false;
+    }
+    if (py::isinstance<py::array_t<double>>(image)) {
+        grey.data = static_cast<const double*>(image.data());
+    } else if (py::isinstance<py::array_t<uint8_t>>(image)) {
+        to_doubles<uint8_t>(image, size, grey);
+    } else if (py::isinstance<py::array_t<uint16_t>>(image)) {
+        to_doubles<uint16_t>(image, size, grey);
+    } else {
+        return false;
+    }
+    return true;
+}
+
 // Python's numbering of the labeller's result, in place: 0 for the background, whether never
 // flooded (0) or flooded outside any cell (1), and the cells 1..n in the order of their labels
 // (2 up, with gaps where cells were merged away).
@@ -153,9 +191,14 @@ void number_cells(int32_t* labels, int32_t pixels) {
 Labels ombrisk(const py::array& image, double cellSizeLimit, double threshold,
                bool matlabLabels) {
     const ImageSize size = image_size(image);
-    const ColumnMajorGrey columnMajor = column_major_grey(image, size);
+    RowMajorGrey rowMajor;
+    ColumnMajorGrey columnMajor;
+    const bool byRows = row_major_grey(image, size, rowMajor);
+    if (!byRows) {
+        columnMajor = column_major_grey(image, size);
+    }
     // The kernels take views over non-const doubles but never write the grey image.
-    auto* grey = const_cast<double*>(columnMajor.data);
+    auto* grey = const_cast<double*>(byRows ? rowMajor.data : columnMajor.data);
     double maxGrey = 0.0;
     {
         py::gil_scoped_release unlocked;
@@ -169,10 +212,15 @@ Labels ombrisk(const py::array& image, double cellSizeLimit, double threshold,
     if (size.pixels > 0) {
         py::gil_scoped_release unlocked;
         const CellSizeTable cellSize = allocateCellSizeTable(size.pixels);
-        ViewHandle greyView = make_view(grey, size.rows, size.cols);
         // Every element is written by the labeller.
-        labellingCellsRowMajor(*greyView, out, cellSize.get(), maxGrey, cellSizeLimit,
-                               threshold);
+        if (byRows) {
+            labellingCellsRowMajor(GreyRows{grey, size.rows, size.cols}, out, cellSize.get(),
+                                   maxGrey, cellSizeLimit, threshold);
+        } else {
+            ViewHandle greyView = make_view(grey, size.rows, size.cols);
+            labellingCellsRowMajor(*greyView, out, cellSize.get(), maxGrey, cellSizeLimit,
+                                   threshold);
+        }
         if (!matlabLabels) {
             number_cells(out, size.pixels);
         }

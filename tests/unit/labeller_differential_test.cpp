@@ -137,11 +137,25 @@ Result run(const Case& c, Driver driver, double labelsOnEntry = 0) {
 }
 
 // The labels in row-major int32, as the Python binding has them written, put back in the
-// column-major doubles of the other runs.
+// column-major doubles of the other runs; the grey image given by columns, or by rows as the
+// binding gives a C-ordered one.
+template <bool kGreyByRows>
 void labellingCellsThroughRows(const matx& grey, matx& labels, int32_t* cellSize,
                                double maxGrey, double cellSizeLimit, double threshold) {
-    std::vector<int32_t> rows(static_cast<size_t>(grey.m) * grey.n, -7);
-    labellingCellsRowMajor(grey, rows.data(), cellSize, maxGrey, cellSizeLimit, threshold);
+    const size_t pixels = static_cast<size_t>(grey.m) * grey.n;
+    std::vector<int32_t> rows(pixels, -7);
+    if (kGreyByRows) {
+        std::vector<double> greyRows(pixels);
+        for (int32_t r = 0; r < grey.m; ++r) {
+            for (int32_t c = 0; c < grey.n; ++c) {
+                greyRows[static_cast<size_t>(r) * grey.n + c] = grey.col[c][r];
+            }
+        }
+        labellingCellsRowMajor(GreyRows{greyRows.data(), grey.m, grey.n}, rows.data(), cellSize,
+                               maxGrey, cellSizeLimit, threshold);
+    } else {
+        labellingCellsRowMajor(grey, rows.data(), cellSize, maxGrey, cellSizeLimit, threshold);
+    }
     for (int32_t r = 0; r < grey.m; ++r) {
         for (int32_t c = 0; c < grey.n; ++c) {
             labels.col[c][r] = rows[static_cast<size_t>(r) * grey.n + c];
@@ -152,8 +166,10 @@ void labellingCellsThroughRows(const matx& grey, matx& labels, int32_t* cellSize
 void expectAgreement(uint64_t seed, const Shape& shape) {
     const Case c = randomCase(seed, shape);
     const Result expected = run(c, reference::labellingCells);
-    for (const auto& [actual, how] : {std::pair{run(c, labellingCells, -7.5), "columns"},
-                                      std::pair{run(c, labellingCellsThroughRows), "rows"}}) {
+    for (const auto& [actual, how] :
+         {std::pair{run(c, labellingCells, -7.5), "columns"},
+          std::pair{run(c, labellingCellsThroughRows<false>), "rows"},
+          std::pair{run(c, labellingCellsThroughRows<true>), "rows from a grey image by rows"}}) {
         ASSERT_EQ(actual.labels, expected.labels)
             << "seed " << seed << ", image " << c.m << "x" << c.n << ", written in " << how;
         ASSERT_EQ(actual.cellSize, expected.cellSize)
