@@ -51,7 +51,8 @@ def real_image(image: npt.ArrayLike, name: str) -> np.ndarray:
 
 
 # C-ordered images of these dtypes go to the kernels' module as they are: it converts them
-# to its float64 column-major order faster than numpy does.
+# faster than numpy does (to float64 in column-major order, or for the labeller, which reads
+# an image by rows, to float64 as they lie; a float64 one it reads as it is).
 CONVERTED_BY_CORE = (np.dtype(np.float64), np.dtype(np.uint8), np.dtype(np.uint16))
 
 
