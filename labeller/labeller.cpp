@@ -51,8 +51,9 @@
 // for what it will touch a few pixels ahead, and the working space stays near 5 bytes a pixel
 // plus the 4-byte flooding order, the queues and the merge watches. The lists a level sorts
 // (its windows and its merge positions) are sorted by digits, which compare nothing. The
-// image and B lie by columns and the state by rows, so the sort by level and the writing of
-// B go through them a block at a time rather than a pixel a line apart.
+// state lies by rows; an image and B held by columns (as MATLAB holds them) are gone through
+// a block at a time by the sort by level and the writing of B, rather than a pixel a line
+// apart, and an image held by rows (as numpy holds it) is read as it lies.
 //
 // What the rules force. Each pixel is flooded once and joins a cell once, and about a
 // quarter of the pixels are merge positions to examine; each of these events tests the
@@ -608,7 +609,7 @@ constexpr double kCountingSortLevels = 1024;
 // pixels, and the windows to search and the claims of a growth pass do not depend on the
 // order of the queues.)
 //
-// The image is stored by columns, so a row read straight from it takes a cache line, and on a
+// An image stored by columns: a row read straight from it takes a cache line, and on a
 // large image a page, for every pixel. Tall images are read in bands of kBandRows rows
 // instead, a cache line of each column at a time: the band's levels go to a row-major buffer
 // (0 for a pixel that never floods), which is then visited row by row. The buffer is kept

@@ -58,15 +58,32 @@ ImageSize image_size(const py::array& image) {
             static_cast<int32_t>(rows * cols)};
 }
 
-// The grey image as the kernels take it, column-major doubles: a Fortran-ordered float64
-// array as it is; a C-ordered float64, uint8 or uint16 one (numpy's own order, and the
-// depths microscopes give) converted here, without the GIL. numpy's conversion to Fortran
-// order reads across the rows, a line (and on a large image a page) per pixel; here a band
-// of kBandRows rows is read at a time, and each column's part of it written as one line.
-struct ColumnMajorGrey {
+// The grey image as doubles: the caller's array itself, or a conversion held here.
+struct GreyValues {
     const double* data = nullptr;
     PixelArray<double> converted;
 };
+
+// The caller's `T` elements to grey.converted by convert(elements, doubles), without the GIL.
+template <class T, class Convert>
+void converting(const py::array& image, const ImageSize& size, GreyValues& grey,
+                Convert convert) {
+    if (size.pixels == 0) {
+        return;
+    }
+    const T* elements = static_cast<const T*>(image.data());
+    grey.converted =
+        allocatePixelArray<double>(static_cast<std::size_t>(size.pixels), PixelPages::atOnce);
+    py::gil_scoped_release unlocked;
+    convert(elements, grey.converted.get());
+    grey.data = grey.converted.get();
+}
+
+// The grey image as the kernels take it, column-major doubles: a Fortran-ordered float64
+// array as it is; a C-ordered float64, uint8 or uint16 one (numpy's own order, and the
+// depths microscopes give) converted here. numpy's conversion to Fortran order reads across
+// the rows, a line (and on a large image a page) per pixel; here a band of kBandRows rows is
+// read at a time, and each column's part of it written as one line.
 
 constexpr int32_t kBandRows = 8;
 constexpr int32_t kColumnsAhead = 16;
@@ -89,24 +106,18 @@ void transpose_band(const T* rowMajor, const ImageSize& size, int32_t top, doubl
 }
 
 template <class T>
-void to_column_major(const py::array& image, const ImageSize& size, ColumnMajorGrey& grey) {
-    if (size.pixels == 0) {
-        return;
-    }
-    const T* rowMajor = static_cast<const T*>(image.data());
-    grey.converted =
-        allocatePixelArray<double>(static_cast<std::size_t>(size.pixels), PixelPages::atOnce);
-    py::gil_scoped_release unlocked;
-    for (int32_t top = 0; top < size.rows; top += kBandRows) {
-        transpose_band(rowMajor, size, top, grey.converted.get());
-    }
-    grey.data = grey.converted.get();
+void to_column_major(const py::array& image, const ImageSize& size, GreyValues& grey) {
+    converting<T>(image, size, grey, [&size](const T* rowMajor, double* columnMajor) {
+        for (int32_t top = 0; top < size.rows; top += kBandRows) {
+            transpose_band(rowMajor, size, top, columnMajor);
+        }
+    });
 }
 
 // The package gives one of the layouts above; anything else is refused rather than copied, as
 // a copy made here would hide a caller's mistake.
-ColumnMajorGrey column_major_grey(const py::array& image, const ImageSize& size) {
-    ColumnMajorGrey grey;
+GreyValues column_major_grey(const py::array& image, const ImageSize& size) {
+    GreyValues grey;
     const auto flags = image.flags();
     const bool fortran = (flags & py::array::f_style) != 0;
     const bool c = (flags & py::array::c_style) != 0;
@@ -128,27 +139,15 @@ ColumnMajorGrey column_major_grey(const py::array& image, const ImageSize& size)
 
 // The labeller reads the grey image only to sort its pixels by level, row by row, so it
 // takes a C-ordered image by rows: a float64 array as it is, a uint8 or uint16 one converted
-// to doubles here in memory order, without the GIL. False for any other array, which goes
-// by columns.
-struct RowMajorGrey {
-    const double* data = nullptr;
-    PixelArray<double> converted;
-};
-
+// to doubles here in memory order. False for any other array, which goes by columns.
 template <class T>
-void to_doubles(const py::array& image, const ImageSize& size, RowMajorGrey& grey) {
-    if (size.pixels == 0) {
-        return;
-    }
-    const T* values = static_cast<const T*>(image.data());
-    grey.converted =
-        allocatePixelArray<double>(static_cast<std::size_t>(size.pixels), PixelPages::atOnce);
-    py::gil_scoped_release unlocked;
-    std::copy(values, values + size.pixels, grey.converted.get());
-    grey.data = grey.converted.get();
+void to_doubles(const py::array& image, const ImageSize& size, GreyValues& grey) {
+    converting<T>(image, size, grey, [&size](const T* elements, double* doubles) {
+        std::copy(elements, elements + size.pixels, doubles);
+    });
 }
 
-bool row_major_grey(const py::array& image, const ImageSize& size, RowMajorGrey& grey) {
+bool row_major_grey(const py::array& image, const ImageSize& size, GreyValues& grey) {
     if ((image.flags() & py::array::c_style) == 0) {
         return false;
     }
@@ -191,14 +190,13 @@ void number_cells(int32_t* labels, int32_t pixels) {
 Labels ombrisk(const py::array& image, double cellSizeLimit, double threshold,
                bool matlabLabels) {
     const ImageSize size = image_size(image);
-    RowMajorGrey rowMajor;
-    ColumnMajorGrey columnMajor;
-    const bool byRows = row_major_grey(image, size, rowMajor);
+    GreyValues values;
+    const bool byRows = row_major_grey(image, size, values);
     if (!byRows) {
-        columnMajor = column_major_grey(image, size);
+        values = column_major_grey(image, size);
     }
     // The kernels take views over non-const doubles but never write the grey image.
-    auto* grey = const_cast<double*>(byRows ? rowMajor.data : columnMajor.data);
+    auto* grey = const_cast<double*>(values.data);
     double maxGrey = 0.0;
     {
         py::gil_scoped_release unlocked;
@@ -230,7 +228,7 @@ Labels ombrisk(const py::array& image, double cellSizeLimit, double threshold,
 
 Labels tavenor3(const py::array& image, double celllevel) {
     const ImageSize size = image_size(image);
-    const ColumnMajorGrey columnMajor = column_major_grey(image, size);
+    const GreyValues columnMajor = column_major_grey(image, size);
     auto* grey = const_cast<double*>(columnMajor.data);
     double maxGrey = 0.0;
     {
