@@ -187,6 +187,10 @@
 %! end_unwind_protect
 %! assert (B, expected);
 %! assert (isempty (cellkit_held) || isequal (cellkit_held, ones (128, 96)));
+%! % Nor do two results share memory: writing the next one leaves this one as it was.
+%! kept = expected + 0;
+%! other = ombrisk (A', 30, 5);
+%! assert (expected, kept);
 
 %!test
 %! % Called without an output, the result still goes to ans.
