@@ -4,9 +4,9 @@
 // as Fortran-ordered float64 arrays, or as C-ordered float64, uint8 or uint16 arrays that are
 // converted here (the labeller takes them by rows), and stacks as Fortran-ordered uint8
 // arrays, which is the column-major layout the kernels take, so element (r, c) of a numpy
-// image is the kernels' (row r, column c). Each function takes its outputs from numpy while it holds the GIL, then
-// releases the GIL for the kernel, which touches no Python object and no shared state; so
-// calls from several threads run at once.
+// image is the kernels' (row r, column c). Each function takes its outputs from numpy while
+// it holds the GIL, then releases the GIL for the kernel, which touches no Python object and
+// no shared state; so calls from several threads run at once.
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -84,7 +84,6 @@ void converting(const py::array& image, const ImageSize& size, GreyValues& grey,
 // depths microscopes give) converted here. numpy's conversion to Fortran order reads across
 // the rows, a line (and on a large image a page) per pixel; here a band of kBandRows rows is
 // read at a time, and each column's part of it written as one line.
-
 constexpr int32_t kBandRows = 8;
 constexpr int32_t kColumnsAhead = 16;
 
@@ -137,9 +136,6 @@ GreyValues column_major_grey(const py::array& image, const ImageSize& size) {
     return grey;
 }
 
-// The labeller reads the grey image only to sort its pixels by level, row by row, so it
-// takes a C-ordered image by rows: a float64 array as it is, a uint8 or uint16 one converted
-// to doubles here in memory order. False for any other array, which goes by columns.
 template <class T>
 void to_doubles(const py::array& image, const ImageSize& size, GreyValues& grey) {
     converting<T>(image, size, grey, [&size](const T* elements, double* doubles) {
@@ -147,6 +143,9 @@ void to_doubles(const py::array& image, const ImageSize& size, GreyValues& grey)
     });
 }
 
+// The labeller reads the grey image only to sort its pixels by level, row by row, so it
+// takes a C-ordered image by rows: a float64 array as it is, a uint8 or uint16 one converted
+// to doubles here in memory order. False for any other array, which goes by columns.
 bool row_major_grey(const py::array& image, const ImageSize& size, GreyValues& grey) {
     if ((image.flags() & py::array::c_style) == 0) {
         return false;
