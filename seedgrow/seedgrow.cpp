@@ -209,6 +209,8 @@ inline bool both(bool a, bool b) {
 // 8 bytes: the label in the high half (0 while free), the rank or the flags in the low half.
 struct WideState {
     using Word = uint64_t;
+    // The list by grey value holds image indices (below).
+    static constexpr bool kListsFramedPixels = false;
     static constexpr uint32_t kNoClaim = 0xFFFFFFFFu;
     static constexpr Word kListed = 1;
     static constexpr Word kSettled = 2;
@@ -228,6 +230,8 @@ struct WideState {
 // kSettled and the label (below 2^29) above them.
 struct NarrowState {
     using Word = uint32_t;
+    // The list by grey value holds framed indices (below).
+    static constexpr bool kListsFramedPixels = true;
     static constexpr uint32_t kNoClaim = 0x7FFFFFFFu;
     static constexpr Word kIsLabelled = 1;
     static constexpr Word kListed = 2;
@@ -280,6 +284,40 @@ void neighboursOf(const Frame<State>& frame, int64_t p, int64_t neighbours[kMost
     neighbours[1] = p - frame.frameRows;
     neighbours[2] = p - 1;
     neighbours[3] = p + 1;
+}
+
+// The claimable pixels are listed by grey value in 32 bits each. The naming goes through all
+// of them, and its look-ahead too, and an image index (c * m + r) takes a division to frame;
+// so a pixel is listed by its framed index wherever that fits, as for every image of the
+// narrow state (fewer than 2^29 pixels: a frame of at most 3 * 2^29 + 6). The wide state's
+// images list image indices, framed as they are read.
+template <class State>
+int32_t listedPixel(int64_t framedIndex, int32_t imageIndex) {
+    if constexpr (State::kListsFramedPixels) {
+        return static_cast<int32_t>(framedIndex);
+    } else {
+        return imageIndex;
+    }
+}
+
+template <class State>
+int64_t framedPixel(const Frame<State>& frame, int32_t listed) {
+    if constexpr (State::kListsFramedPixels) {
+        return listed;
+    } else {
+        return frame.framed(listed);
+    }
+}
+
+template <class State>
+int32_t imagePixel(const Frame<State>& frame, int32_t listed) {
+    if constexpr (State::kListsFramedPixels) {
+        const auto column = static_cast<int32_t>(listed / frame.frameRows) - 1;
+        const auto row = static_cast<int32_t>(listed % frame.frameRows) - 1;
+        return column * frame.m + row;
+    } else {
+        return listed;
+    }
 }
 
 // --- The free pixels in order of their grey values ----------------------------------------
@@ -365,12 +403,13 @@ int32_t sortingClaimable(const Frame<State>& frame, const double* grey, double c
         for (int32_t c = 0; c < frame.n; ++c) {
             const auto first = static_cast<int32_t>(static_cast<int64_t>(c) * frame.m);
             const double* column = grey + first;
-            typename State::Word* framed = frame.state + (c + 1) * frame.frameRows + 1;
+            const int64_t firstFramed = (c + 1) * frame.frameRows + 1;
+            typename State::Word* framed = frame.state + firstFramed;
             for (int32_t r = 0; r < frame.m; ++r) {
                 if (isClaimable(column[r], celllevel, limit)) {
                     const uint64_t entry = table[countingKey(column[r])]++;
                     framed[r] = State::freeWithRank(entry >> 32);
-                    order[entry & kPlace] = first + r;
+                    order[entry & kPlace] = listedPixel<State>(firstFramed + r, first + r);
                 }
             }
         }
@@ -396,7 +435,9 @@ int32_t sortingClaimable(const Frame<State>& frame, const double* grey, double c
             rank += claimLevel >= 0 && level != claimLevel ? 1 : 0;
             claimLevel = level;
         }
-        frame.state[frame.framed(p)] = State::freeWithRank(rank);
+        const int64_t framed = frame.framed(p);
+        frame.state[framed] = State::freeWithRank(rank);
+        order[k] = listedPixel<State>(framed, p);
     }
     return count;
 }
@@ -425,7 +466,7 @@ struct Walk {
     Frame<State> frame;
     const double* grey;
     const LevelTable& levels;
-    const int32_t* byGrey;  // the claimable pixels in order of their grey values
+    const int32_t* byGrey;  // the claimable pixels in order of their grey values (listedPixel)
     int32_t byGreyCount;
     int32_t byGreyNext;     // the first whose claim level has not come yet
     uint32_t claimable;     // ranks below this are claimable at the current level
@@ -440,7 +481,7 @@ int64_t nextClaimLevel(const Walk<State>& w) {
     if (w.byGreyNext == w.byGreyCount) {
         return kNoLevelAbove;
     }
-    return firstLevelAbove(w.levels, w.grey[w.byGrey[w.byGreyNext]]);
+    return firstLevelAbove(w.levels, w.grey[imagePixel(w.frame, w.byGrey[w.byGreyNext])]);
 }
 
 // A level's entries lie all over the image, and on a large one each would wait for memory in
@@ -540,9 +581,9 @@ int32_t namingByClaimLevel(Walk<State>& w, int64_t index, Entry* entries, int32_
     typename State::Word* state = w.frame.state;
     while (w.byGreyNext < w.byGreyCount) {
         if (w.byGreyNext + kAhead < w.byGreyCount) {
-            fetchingAround(w.frame, w.frame.framed(w.byGrey[w.byGreyNext + kAhead]));
+            fetchingAround(w.frame, framedPixel(w.frame, w.byGrey[w.byGreyNext + kAhead]));
         }
-        const int64_t p = w.frame.framed(w.byGrey[w.byGreyNext]);
+        const int64_t p = framedPixel(w.frame, w.byGrey[w.byGreyNext]);
         // Still free: nothing is claimed before its claim level comes.
         const uint32_t rank = State::rankIn(state[p]);
         if (rank >= w.claimable) {

@@ -41,7 +41,8 @@ struct GrowthScratch {
     // kNarrowStatePixels, whose labels and places fit; else 8, as two 4-byte words.
     bool wideState = false;
     PixelArray<uint32_t> state;
-    // The pixels that a level may claim (column * m + row), in order of their grey values.
+    // The pixels that a level may claim, in order of their grey values: their indices in the
+    // state's frame, or with the wide state their indices in the image (column * m + row).
     PixelArray<int32_t> byGrey;
     // The entries of the current level and the pixels claimed at it, each with its label;
     // the second also holds the counting table of the sort by grey value.
