@@ -64,7 +64,7 @@
 // What the rules force. The walk of a level is one sequence: an entry's claims are seen at
 // once by the touch tests and claims of the entries after it in label order, so neither the
 // entries of a level nor its labels can be walked apart, by threads or in another order.
-// What remains, about 580 instructions a pixel in 8 bits and 690 in 16, with one
+// What remains, about 545 instructions a pixel in 8 bits and 655 in 16, with one
 // mispredicted branch (bench/README.md, phase by phase), is the four neighbours tested at
 // each walk of an entry, and the sorting and naming that make a level's walk visit only the
 // entries that may claim.
