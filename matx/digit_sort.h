@@ -18,8 +18,8 @@
 // places of its own: an item's count, and its place, wait for those of the item before it
 // of the same digit (a store, then a load of what it stored), and the items of a level's
 // list share digits with their neighbours more often than not, so two independent runs go
-// through about twice as fast as one. In each digit the second half's places follow the
-// first half's, so the passes stay stable.
+// through faster than one. In each digit the second half's places follow the first half's,
+// so the passes stay stable.
 template <int kDigitBits, class T, class Key>
 void sortingByDigits(T* items, int32_t count, T* spare, Key key) {
     constexpr uint32_t kDigits = uint32_t{1} << kDigitBits;

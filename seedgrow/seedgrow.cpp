@@ -287,10 +287,10 @@ void neighboursOf(const Frame<State>& frame, int64_t p, int64_t neighbours[kMost
 }
 
 // The claimable pixels are listed by grey value in 32 bits each. The naming goes through all
-// of them, and its look-ahead too, and an image index (c * m + r) takes a division to frame;
-// so a pixel is listed by its framed index wherever that fits, as for every image of the
-// narrow state (fewer than 2^29 pixels: a frame of at most 3 * 2^29 + 6). The wide state's
-// images list image indices, framed as they are read.
+// of them, and its look-ahead too, and framing an image index (c * m + r) stands between
+// each of them and the loads of its words; so a pixel is listed by its framed index wherever
+// that fits, as for every image of the narrow state (fewer than 2^29 pixels: a frame of at
+// most 3 * 2^29 + 6). The wide state's images list image indices, framed as they are read.
 template <class State>
 int32_t listedPixel(int64_t framedIndex, int32_t imageIndex) {
     if constexpr (State::kListsFramedPixels) {
