@@ -628,17 +628,25 @@ double levelUpTo(double grey, double lastLevel) {
     return 0.0;
 }
 
+// Calls visit(level, padded index) for the flooding pixels of row r, in column order;
+// levelOf(c) is the level of column c's pixel, 0 for one that never floods.
+template <class LevelOf, class Visit>
+void visitFloodingRow(const Flood& f, int32_t r, LevelOf levelOf, Visit visit) {
+    int32_t p = (r + kMargin) * f.stride + kMargin;
+    for (int32_t c = 0; c < f.n; ++c, ++p) {
+        const double level = levelOf(c);
+        if (level != 0) {
+            visit(level, p);
+        }
+    }
+}
+
 template <class Visit>
 void forEachFloodingPixel(const Flood& f, const matx& grey, double lastLevel, Visit visit) {
     if (grey.m < kBandRows * kBandRows || grey.n > kWidestBand) {
         for (int32_t r = 0; r < grey.m; ++r) {
-            int32_t p = (r + kMargin) * f.stride + kMargin;
-            for (int32_t c = 0; c < grey.n; ++c, ++p) {
-                const double level = levelUpTo(grey.col[c][r], lastLevel);
-                if (level != 0) {
-                    visit(level, p);
-                }
-            }
+            visitFloodingRow(
+                f, r, [&](int32_t c) { return levelUpTo(grey.col[c][r], lastLevel); }, visit);
         }
         return;
     }
@@ -659,12 +667,7 @@ void forEachFloodingPixel(const Flood& f, const matx& grey, double lastLevel, Vi
         }
         for (int32_t dr = 0; dr < rows; ++dr) {
             const double* levels = band.data() + static_cast<size_t>(dr) * grey.n;
-            int32_t p = (top + dr + kMargin) * f.stride + kMargin;
-            for (int32_t c = 0; c < grey.n; ++c, ++p) {
-                if (levels[c] != 0) {
-                    visit(levels[c], p);
-                }
-            }
+            visitFloodingRow(f, top + dr, [levels](int32_t c) { return levels[c]; }, visit);
         }
     }
 }
@@ -674,13 +677,8 @@ template <class Visit>
 void forEachFloodingPixel(const Flood& f, const GreyRows& grey, double lastLevel, Visit visit) {
     for (int32_t r = 0; r < grey.m; ++r) {
         const double* row = grey.values + static_cast<size_t>(r) * grey.n;
-        int32_t p = (r + kMargin) * f.stride + kMargin;
-        for (int32_t c = 0; c < grey.n; ++c, ++p) {
-            const double level = levelUpTo(row[c], lastLevel);
-            if (level != 0) {
-                visit(level, p);
-            }
-        }
+        visitFloodingRow(
+            f, r, [row, lastLevel](int32_t c) { return levelUpTo(row[c], lastLevel); }, visit);
     }
 }
 
