@@ -83,6 +83,15 @@ constexpr double kStuckLevel = 562949953421312.0;
 
 constexpr int kMostNeighbours = 4;
 
+// The number of bits up to the highest one set: 0 for 0.
+int bitWidth(uint32_t value) {
+    int bits = 0;
+    while (bits < 32 && (value >> bits) != 0) {
+        ++bits;
+    }
+    return bits;
+}
+
 bool isFree(double label) {
     return label < kFirstLabel;
 }
@@ -472,6 +481,7 @@ struct Walk {
     uint32_t claimable;     // ranks below this are claimable at the current level
     Entry* claimed;         // the pixels claimed at the current level, in label order
     int32_t claimedCount;
+    int labelBits;          // the bits of the largest label, the number of seeds
     // The claim level of byGrey[nextLevelOf], asked for again at every level until that
     // pixel's level comes: on a 16-bit image, tens of thousands of times a call.
     int32_t nextLevelOf = -1;
@@ -620,19 +630,32 @@ int32_t namingByClaimLevel(Walk<State>& w, int64_t index, Entry* entries, int32_
 }
 
 // Puts `count` entries in label order (any order within a label), using `spare` (room for
-// `count`) on the way, by digits of their labels: bytes for many entries; for the few
-// entries of most levels (those of a 16-bit image, tens of thousands of levels, have a
-// hundred or so), digits of 4 bits, whose table of counts costs less to clear and sum than
-// the entries cost to place.
+// `count`) on the way, by digits of their labels, which have `labelBits` bits at most: bytes
+// for many entries; for the few entries of most levels (those of a 16-bit image, tens of
+// thousands of levels, have a hundred or so), digits of 4 bits, whose table of counts costs
+// less to clear and sum than the entries cost to place. Labels of 9 to 12 bits (a 1024x1024
+// image holds some 600 cells) would take two passes by bytes: when the entries number at
+// least half the labels' values, one pass by the whole label costs less, its table included.
 CELLKIT_PHASE
-void sortingByLabel(Entry* entries, int32_t count, Entry* spare) {
+void sortingByLabel(Entry* entries, int32_t count, Entry* spare, int labelBits) {
     constexpr int32_t kFewEntries = 256;
+    constexpr int kOnePassBits = 12;
     const auto label = [](Entry entry) { return labelOf(entry); };
     if (count < kFewEntries) {
         sortingByDigits<4>(entries, count, spare, label);
-        return;
+    } else if (labelBits <= 8 || labelBits > kOnePassBits ||
+               count < (int32_t{1} << (labelBits - 1))) {
+        sortingByDigits<8>(entries, count, spare, label);
+    } else if (labelBits == 9) {
+        // Digits no wider than the labels: the table is cleared and summed at every level.
+        sortingByDigits<9>(entries, count, spare, label);
+    } else if (labelBits == 10) {
+        sortingByDigits<10>(entries, count, spare, label);
+    } else if (labelBits == 11) {
+        sortingByDigits<11>(entries, count, spare, label);
+    } else {
+        sortingByDigits<kOnePassBits>(entries, count, spare, label);
     }
-    sortingByDigits<8>(entries, count, spare, label);
 }
 
 // One level: the pixels claimed at the level before (entries[0, fromClaims), in label order)
@@ -643,7 +666,7 @@ CELLKIT_PHASE
 void walkingLevel(Walk<State>& w, int64_t index, Entry* entries, int32_t fromClaims) {
     const int32_t count = namingByClaimLevel(w, index, entries, fromClaims);
     // The list of claims is empty until the walk starts.
-    sortingByLabel(entries + fromClaims, count - fromClaims, w.claimed);
+    sortingByLabel(entries + fromClaims, count - fromClaims, w.claimed, w.labelBits);
     // The pixels of the next claim level become claimable at the next level.
     const uint32_t claimableNext = w.claimable + (nextClaimLevel(w) == index + 1 ? 1 : 0);
     w.claimedCount = 0;
@@ -799,7 +822,9 @@ void growingLabels(const matx& grey, const LabelImage& labels, double celllevel,
         writingLabels(frame, labels);
         return;
     }
-    Walk<State> w{frame, greyValues, levels, byGrey, byGreyCount, 0, 0, scratch.claimed.get(), 0};
+    const int labelBits = bitWidth(static_cast<uint32_t>(seeds));
+    Walk<State> w{frame, greyValues, levels, byGrey, byGreyCount, 0, 0, scratch.claimed.get(), 0,
+                  labelBits};
 
     // Every seed is walked at the first level.
     int32_t fromClaims = seeds;
