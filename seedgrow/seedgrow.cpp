@@ -64,7 +64,7 @@
 // What the rules force. The walk of a level is one sequence: an entry's claims are seen at
 // once by the touch tests and claims of the entries after it in label order, so neither the
 // entries of a level nor its labels can be walked apart, by threads or in another order.
-// What remains, about 545 instructions a pixel in 8 bits and 655 in 16, with one
+// What remains, about 530 instructions a pixel in 8 bits and 640 in 16, with one
 // mispredicted branch (bench/README.md, phase by phase), is the four neighbours tested at
 // each walk of an entry, and the sorting and naming that make a level's walk visit only the
 // entries that may claim.
@@ -96,6 +96,11 @@ bool isFree(double label) {
     return label < kFirstLabel;
 }
 
+// Equal to celllevel, or NaN, is no seed.
+bool isSeed(double grey, double celllevel) {
+    return grey > celllevel;
+}
+
 // Rows outer, columns inner (not the storage order): seed labels are numbered row by row.
 // Hands each seed, in that order, to `onSeed` with its label; returns the number of seeds.
 template <class OnSeed>
@@ -105,8 +110,7 @@ int32_t plantingSeeds(const matx& grey, double celllevel, OnSeed onSeed) {
     int32_t seeds = 0;
     for (int32_t r = 0; r < grey.m; ++r) {
         for (int32_t c = 0; c < grey.n; ++c) {
-            // Equal to celllevel, or NaN, is no seed.
-            if (grey.col[c][r] > celllevel) {
+            if (isSeed(grey.col[c][r], celllevel)) {
                 ++seeds;
                 onSeed(seeds, c, r);
             }
@@ -119,7 +123,9 @@ int32_t plantingSeeds(const matx& grey, double celllevel, OnSeed onSeed) {
 // reads the image once from end to end instead of a pixel a column apart: the seeds of each
 // row are counted first, so that each row's first label is known, and within a row the
 // columns come in increasing order. `rowLabels` has room for m + 1 counts. Hands each seed to
-// `onSeed` with its label; returns the number of seeds.
+// `onSeed` with its label; returns the number of seeds. (The sort by grey value plants the
+// seeds the same way in its own two passes where it sorts by counting; this is for the
+// images it sorts by comparison.)
 template <class OnSeed>
 CELLKIT_PHASE
 int32_t plantingSeedsInStorageOrder(const matx& grey, double celllevel, uint64_t* rowLabels,
@@ -128,8 +134,7 @@ int32_t plantingSeedsInStorageOrder(const matx& grey, double celllevel, uint64_t
     for (int32_t c = 0; c < grey.n; ++c) {
         const double* column = grey.col[c];
         for (int32_t r = 0; r < grey.m; ++r) {
-            // Equal to celllevel, or NaN, is no seed.
-            if (column[r] > celllevel) {
+            if (isSeed(column[r], celllevel)) {
                 ++rowLabels[r + 1];
             }
         }
@@ -142,7 +147,7 @@ int32_t plantingSeedsInStorageOrder(const matx& grey, double celllevel, uint64_t
     for (int32_t c = 0; c < grey.n; ++c) {
         const double* column = grey.col[c];
         for (int32_t r = 0; r < grey.m; ++r) {
-            if (column[r] > celllevel) {
+            if (isSeed(column[r], celllevel)) {
                 onSeed(static_cast<int32_t>(++rowLabels[r]), c, r);
             }
         }
@@ -335,7 +340,7 @@ int32_t imagePixel(const Frame<State>& frame, int32_t listed) {
 // which the level loop stops (so never NaN). Every such pixel is claimable at the final
 // widening.
 bool isClaimable(double grey, double celllevel, double limit) {
-    return !(grey > celllevel) && grey < limit;
+    return !isSeed(grey, celllevel) && grey < limit;
 }
 
 // All grey values below 1.0 share the first claim level, and one key; whole values from 1 on
@@ -344,24 +349,31 @@ int32_t countingKey(double value) {
     return value >= kFirstLevel ? static_cast<int32_t>(value) : 0;
 }
 
-// Counts the claimable pixels of each counting key in table[key + 1], and gives the largest
-// key in `topKey`, when their grey values of 1.0 and above are whole numbers up to
-// `largestKey`, so that they can be sorted by counting; else returns false, and the counts
-// are of no use. table[0, largestKey + 2) is cleared first. Checking and counting in one pass
-// reads the grey values once: on a large image each pass over them waits for memory.
-bool countingByKey(const double* grey, int32_t pixels, double celllevel, double limit,
-                   int32_t largestKey, uint64_t* table, int32_t& topKey) {
+// Counts the claimable pixels of each counting key in table[key + 1], and the seeds of each
+// row r of the m-row image in rowSeeds[r + 1], and gives the largest key in `topKey`, when
+// the claimable grey values of 1.0 and above are whole numbers up to `largestKey`, so that
+// they can be sorted by counting; else returns false, and the counts are of no use.
+// table[0, largestKey + 2) and rowSeeds[0, m + 1) are cleared first. Checking and counting in
+// one pass reads the grey values once: on a large image each pass over them waits for memory.
+bool countingByKey(const double* grey, int32_t m, int32_t n, double celllevel, double limit,
+                   int32_t largestKey, uint64_t* table, uint64_t* rowSeeds, int32_t& topKey) {
     std::fill(table, table + largestKey + 2, 0);
+    std::fill(rowSeeds, rowSeeds + m + 1, 0);
     int32_t top = 0;
-    for (int32_t p = 0; p < pixels; ++p) {
-        const double value = grey[p];
-        if (isClaimable(value, celllevel, limit)) {
-            if (value >= kFirstLevel && (value != std::floor(value) || value > largestKey)) {
-                return false;
+    for (int32_t c = 0; c < n; ++c) {
+        const double* column = grey + static_cast<int64_t>(c) * m;
+        for (int32_t r = 0; r < m; ++r) {
+            const double value = column[r];
+            if (isSeed(value, celllevel)) {
+                ++rowSeeds[r + 1];
+            } else if (isClaimable(value, celllevel, limit)) {
+                if (value >= kFirstLevel && (value != std::floor(value) || value > largestKey)) {
+                    return false;
+                }
+                const int32_t key = countingKey(value);
+                ++table[key + 1];
+                top = std::max(top, key);
             }
-            const int32_t key = countingKey(value);
-            ++table[key + 1];
-            top = std::max(top, key);
         }
     }
     topKey = top;
@@ -379,19 +391,32 @@ int64_t claimLevelOfKey(const LevelTable& levels, int32_t key) {
 // many pixels are claimable. Whole grey values (as 8- and 16-bit images have) up to the number
 // of pixels are sorted by counting in `table` (room for pixels + 2 entries), in storage order
 // within one value, so that they are met in memory order; any others by comparison.
+//
+// When sorting by counting, the same two passes over the image also plant the seeds: each is
+// labelled, listed, in the frame, and, for its label L, given at order[pixels + 2 - L], which
+// no claimable pixel reaches (those and the seeds are different pixels); `rowLabels` (room
+// for m + 1) holds the seeds of each row on the way. `seeds` is then their number, else -1
+// (none planted).
 template <class State>
 CELLKIT_PHASE
 int32_t sortingClaimable(const Frame<State>& frame, const double* grey, double celllevel,
                          const LevelTable& levels, double limit, int32_t* order,
-                         uint64_t* table) {
+                         uint64_t* table, uint64_t* rowLabels, int32_t& seeds) {
     const int32_t pixels = frame.m * frame.n;
     std::fill(frame.state, frame.state + frame.frameRows * (frame.n + 2),
               State::freeWithRank(State::kNoClaim));
+    seeds = -1;
     // Claimable values lie below `limit`, so no key passes it: only that much of the table
     // is needed.
     const auto largestKey = static_cast<int32_t>(std::min<double>(pixels, std::floor(limit)));
     int32_t topKey = 0;
-    if (countingByKey(grey, pixels, celllevel, limit, largestKey, table, topKey)) {
+    if (countingByKey(grey, frame.m, frame.n, celllevel, limit, largestKey, table, rowLabels,
+                      topKey)) {
+        // rowLabels[r]: the seeds of the rows above r, so row r's first label is one more.
+        for (int32_t r = 0; r < frame.m; ++r) {
+            rowLabels[r + 1] += rowLabels[r];
+        }
+        seeds = static_cast<int32_t>(rowLabels[frame.m]);
         // table[key] becomes the key's rank in its high half and, in its low half, the next
         // place of its pixels, from the first on (places stay below 2^31).
         constexpr uint64_t kPlace = 0xFFFFFFFFu;
@@ -415,7 +440,11 @@ int32_t sortingClaimable(const Frame<State>& frame, const double* grey, double c
             const int64_t firstFramed = (c + 1) * frame.frameRows + 1;
             typename State::Word* framed = frame.state + firstFramed;
             for (int32_t r = 0; r < frame.m; ++r) {
-                if (isClaimable(column[r], celllevel, limit)) {
+                if (isSeed(column[r], celllevel)) {
+                    const auto label = static_cast<uint32_t>(++rowLabels[r]);
+                    framed[r] = State::labelled(label) | State::kListed;
+                    order[pixels + 2 - label] = listedPixel<State>(firstFramed + r, first + r);
+                } else if (isClaimable(column[r], celllevel, limit)) {
                     const uint64_t entry = table[countingKey(column[r])]++;
                     framed[r] = State::freeWithRank(entry >> 32);
                     order[entry & kPlace] = listedPixel<State>(firstFramed + r, first + r);
@@ -807,16 +836,25 @@ void growingLabels(const matx& grey, const LabelImage& labels, double celllevel,
                              grey.m + int64_t{2}, grey.m, grey.n, 1.0 / grey.m};
     const double* greyValues = grey.col[0];
     int32_t* byGrey = scratch.byGrey.get();
-    const int32_t byGreyCount = sortingClaimable(frame, greyValues, celllevel, levels, stopLevel,
-                                                 byGrey, scratch.claimed.get());
     Entry* entries = scratch.entries.get();
-    const int32_t seeds =
-        plantingSeedsInStorageOrder(grey, celllevel, scratch.claimed.get(),
-                                    [&](int32_t label, int32_t column, int32_t row) {
+    // The seeds' row counts borrow `entries`, which the seeds' entries fill only after.
+    int32_t seeds = -1;
+    const int32_t byGreyCount = sortingClaimable(frame, greyValues, celllevel, levels, stopLevel,
+                                                 byGrey, scratch.claimed.get(), entries, seeds);
+    if (seeds >= 0) {
+        const int32_t pixels = grey.m * grey.n;
+        for (int32_t label = 1; label <= seeds; ++label) {
+            entries[label - 1] = entryOf(static_cast<uint32_t>(label),
+                                         framedPixel(frame, byGrey[pixels + 2 - label]));
+        }
+    } else {
+        seeds = plantingSeedsInStorageOrder(grey, celllevel, scratch.claimed.get(),
+                                            [&](int32_t label, int32_t column, int32_t row) {
             const int64_t p = (column + int64_t{1}) * frame.frameRows + row + 1;
             frame.state[p] = State::labelled(static_cast<uint32_t>(label)) | State::kListed;
             entries[label - 1] = entryOf(static_cast<uint32_t>(label), p);
         });
+    }
     if (seeds == 0) {
         // No label to spread or widen: every level, and the widening, change nothing.
         writingLabels(frame, labels);
