@@ -1,10 +1,11 @@
 #pragma once
 
-// Per-pixel working arrays of the cell algorithms. They are reached all over the image at
+// Per-pixel working arrays of the cell algorithms. Most are reached all over the image at
 // every level, so large ones start on a 2 MiB boundary and, on Linux, are offered to the
 // system for huge pages: with 4 KiB pages nearly every such access of a large image would
 // also miss the address translation caches, and each page would cost a fault of its own
-// when first touched. Header-only, so that a module keeps it only where it is used.
+// when first touched. Lists, gone through in order, are not (PixelReach). Header-only, so
+// that a module keeps it only where it is used.
 
 #include <algorithm>
 #include <cstddef>
@@ -41,6 +42,14 @@ using PixelArray = std::unique_ptr<T[], PixelArrayRelease>;
 // list with room to spare) is not, so that pages it never writes cost no memory.
 enum class PixelPages { whenWritten, atOnce };
 
+// How an array is reached. A huge page pays where accesses fall all over a large array; a
+// list, written and read in order (as a level's entries, or pixels listed by grey value, a
+// few runs at a time), misses the translation caches once a page at most, and in huge pages
+// its first write would cost the clearing of 2 MiB however little of it a call uses. A host
+// that hands freed memory back gives those pages fresh at every call: on a 512x512 image
+// that clearing was 4 % of a call through Octave. So lists take 4 KiB pages.
+enum class PixelReach { allOver, inOrder };
+
 // Advice only: where the system cannot map them at once (before Linux 5.14, or elsewhere),
 // the pages come when first written, as without it.
 inline void mapPagesAtOnce(void* block, std::size_t bytes) {
@@ -64,9 +73,10 @@ constexpr std::size_t kSmallestArrayMappedAtOnce = std::size_t{64} << 10;
 // `count` elements of a trivial type, left uninitialised; std::bad_alloc when they cannot
 // be had.
 template <class T>
-PixelArray<T> allocatePixelArray(std::size_t count, PixelPages pages = PixelPages::whenWritten) {
+PixelArray<T> allocatePixelArray(std::size_t count, PixelPages pages = PixelPages::whenWritten,
+                                 PixelReach reach = PixelReach::allOver) {
     const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(T);
-    const bool huge = bytes >= kSmallestHugeArray;
+    const bool huge = reach == PixelReach::allOver && bytes >= kSmallestHugeArray;
     void* block =
         huge ? ::operator new(bytes, std::align_val_t{kHugePage}) : ::operator new(bytes);
 #if defined(__linux__) && defined(MADV_HUGEPAGE)

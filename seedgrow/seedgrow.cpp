@@ -812,9 +812,13 @@ GrowthScratch makeGrowthScratch(int32_t rows, int32_t cols, bool wideState) {
                                                       (std::max(cols, 0) + int64_t{2}));
     scratch.state = allocatePixelArray<uint32_t>(framePixels * (scratch.wideState ? 2 : 1),
                                                  PixelPages::atOnce);
-    scratch.byGrey = allocatePixelArray<int32_t>(size);
-    scratch.entries = allocatePixelArray<uint64_t>(size);
-    scratch.claimed = allocatePixelArray<uint64_t>(size);
+    // Lists: the state alone is reached all over.
+    scratch.byGrey =
+        allocatePixelArray<int32_t>(size, PixelPages::whenWritten, PixelReach::inOrder);
+    scratch.entries =
+        allocatePixelArray<uint64_t>(size, PixelPages::whenWritten, PixelReach::inOrder);
+    scratch.claimed =
+        allocatePixelArray<uint64_t>(size, PixelPages::whenWritten, PixelReach::inOrder);
     return scratch;
 }
 
