@@ -119,6 +119,17 @@ int32_t plantingSeeds(const matx& grey, double celllevel, OnSeed onSeed) {
     return seeds;
 }
 
+// From the seeds of each row r of an m-row image in rowLabels[r + 1]: rowLabels[r] becomes
+// the seeds of the rows above r, so that row r's first label is one more, and the number of
+// seeds is returned. Labels so given, each row's from its first on in increasing columns,
+// are those of plantingSeeds.
+int32_t firstLabelsOfRows(uint64_t* rowLabels, int32_t m) {
+    for (int32_t r = 0; r < m; ++r) {
+        rowLabels[r + 1] += rowLabels[r];
+    }
+    return static_cast<int32_t>(rowLabels[m]);
+}
+
 // The same labels as plantingSeeds, found in storage order (columns outer, rows inner), which
 // reads the image once from end to end instead of a pixel a column apart: the seeds of each
 // row are counted first, so that each row's first label is known, and within a row the
@@ -139,11 +150,7 @@ int32_t plantingSeedsInStorageOrder(const matx& grey, double celllevel, uint64_t
             }
         }
     }
-    // rowLabels[r]: the seeds of the rows above r, so row r's first label is one more.
-    for (int32_t r = 0; r < grey.m; ++r) {
-        rowLabels[r + 1] += rowLabels[r];
-    }
-    const auto seeds = static_cast<int32_t>(rowLabels[grey.m]);
+    const int32_t seeds = firstLabelsOfRows(rowLabels, grey.m);
     for (int32_t c = 0; c < grey.n; ++c) {
         const double* column = grey.col[c];
         for (int32_t r = 0; r < grey.m; ++r) {
@@ -336,6 +343,12 @@ int32_t imagePixel(const Frame<State>& frame, int32_t listed) {
 
 // --- The free pixels in order of their grey values ----------------------------------------
 
+// A seed's state word: labelled, and listed, as every seed is walked at the first level.
+template <class State>
+typename State::Word plantedSeed(uint32_t label) {
+    return State::labelled(label) | State::kListed;
+}
+
 // A pixel that some level may claim: no seed, and a grey value below `limit`, the level at
 // which the level loop stops (so never NaN). Every such pixel is claimable at the final
 // widening.
@@ -392,11 +405,12 @@ int64_t claimLevelOfKey(const LevelTable& levels, int32_t key) {
 // of pixels are sorted by counting in `table` (room for pixels + 2 entries), in storage order
 // within one value, so that they are met in memory order; any others by comparison.
 //
-// When sorting by counting, the same two passes over the image also plant the seeds: each is
-// labelled, listed, in the frame, and, for its label L, given at order[pixels + 2 - L], which
-// no claimable pixel reaches (those and the seeds are different pixels); `rowLabels` (room
-// for m + 1) holds the seeds of each row on the way. `seeds` is then their number, else -1
-// (none planted).
+// When sorting by counting, the same two passes over the image also plant the seeds, with
+// the labels of plantingSeeds: each is labelled and listed in the frame, and the seed of
+// label L is kept at order[pixels + 2 - L], where no claimable pixel reaches (the claimable
+// pixels and the seeds are different pixels, and `order` has room for pixels + 2).
+// `rowLabels` (room for m + 1) holds the seeds of each row on the way. `seeds` is then their
+// number, else -1 (none planted).
 template <class State>
 CELLKIT_PHASE
 int32_t sortingClaimable(const Frame<State>& frame, const double* grey, double celllevel,
@@ -412,11 +426,7 @@ int32_t sortingClaimable(const Frame<State>& frame, const double* grey, double c
     int32_t topKey = 0;
     if (countingByKey(grey, frame.m, frame.n, celllevel, limit, largestKey, table, rowLabels,
                       topKey)) {
-        // rowLabels[r]: the seeds of the rows above r, so row r's first label is one more.
-        for (int32_t r = 0; r < frame.m; ++r) {
-            rowLabels[r + 1] += rowLabels[r];
-        }
-        seeds = static_cast<int32_t>(rowLabels[frame.m]);
+        seeds = firstLabelsOfRows(rowLabels, frame.m);
         // table[key] becomes the key's rank in its high half and, in its low half, the next
         // place of its pixels, from the first on (places stay below 2^31).
         constexpr uint64_t kPlace = 0xFFFFFFFFu;
@@ -442,7 +452,7 @@ int32_t sortingClaimable(const Frame<State>& frame, const double* grey, double c
             for (int32_t r = 0; r < frame.m; ++r) {
                 if (isSeed(column[r], celllevel)) {
                     const auto label = static_cast<uint32_t>(++rowLabels[r]);
-                    framed[r] = State::labelled(label) | State::kListed;
+                    framed[r] = plantedSeed<State>(label);
                     order[pixels + 2 - label] = listedPixel<State>(firstFramed + r, first + r);
                 } else if (isClaimable(column[r], celllevel, limit)) {
                     const uint64_t entry = table[countingKey(column[r])]++;
@@ -855,7 +865,7 @@ void growingLabels(const matx& grey, const LabelImage& labels, double celllevel,
         seeds = plantingSeedsInStorageOrder(grey, celllevel, scratch.claimed.get(),
                                             [&](int32_t label, int32_t column, int32_t row) {
             const int64_t p = (column + int64_t{1}) * frame.frameRows + row + 1;
-            frame.state[p] = State::labelled(static_cast<uint32_t>(label)) | State::kListed;
+            frame.state[p] = plantedSeed<State>(static_cast<uint32_t>(label));
             entries[label - 1] = entryOf(static_cast<uint32_t>(label), p);
         });
     }
