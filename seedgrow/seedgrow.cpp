@@ -349,6 +349,12 @@ typename State::Word plantedSeed(uint32_t label) {
     return State::labelled(label) | State::kListed;
 }
 
+// Where the seed of label `label` waits in the list by grey value of an image of `pixels`
+// pixels (room for pixels + 2), from the end: in 64 bits, as pixels + 2 may pass int32.
+int64_t seedPlace(int32_t pixels, uint32_t label) {
+    return int64_t{pixels} + 2 - label;
+}
+
 // A pixel that some level may claim: no seed, and a grey value below `limit`, the level at
 // which the level loop stops (so never NaN). Every such pixel is claimable at the final
 // widening.
@@ -414,8 +420,8 @@ int64_t claimLevelOfKey(const LevelTable& levels, int32_t key) {
 //
 // When sorting by counting, the same two passes over the image also plant the seeds, with
 // the labels of plantingSeeds: each is labelled and listed in the frame, and the seed of
-// label L is kept at order[pixels + 2 - L], where no claimable pixel reaches (the claimable
-// pixels and the seeds are different pixels, and `order` has room for pixels + 2).
+// label L is kept at order[pixels + 2 - L] (seedPlace), where no claimable pixel reaches (the
+// claimable pixels and the seeds are different pixels, and `order` has room for pixels + 2).
 // `rowLabels` (room for m + 1) holds the seeds of each row on the way. `seeds` is then their
 // number, else -1 (none planted).
 template <class State>
@@ -460,7 +466,8 @@ int32_t sortingClaimable(const Frame<State>& frame, const double* grey, double c
                 if (isSeed(column[r], celllevel)) {
                     const auto label = static_cast<uint32_t>(++rowLabels[r]);
                     framed[r] = plantedSeed<State>(label);
-                    order[pixels + 2 - label] = listedPixel<State>(firstFramed + r, first + r);
+                    order[seedPlace(pixels, label)] =
+                        listedPixel<State>(firstFramed + r, first + r);
                 } else if (isClaimable(column[r], celllevel, limit)) {
                     const uint64_t entry = table[countingKey(column[r])]++;
                     framed[r] = State::freeWithRank(entry >> 32);
@@ -865,8 +872,9 @@ void growingLabels(const matx& grey, const LabelImage& labels, double celllevel,
     if (seeds >= 0) {
         const int32_t pixels = grey.m * grey.n;
         for (int32_t label = 1; label <= seeds; ++label) {
-            entries[label - 1] = entryOf(static_cast<uint32_t>(label),
-                                         framedPixel(frame, byGrey[pixels + 2 - label]));
+            const auto seed = static_cast<uint32_t>(label);
+            entries[label - 1] =
+                entryOf(seed, framedPixel(frame, byGrey[seedPlace(pixels, seed)]));
         }
     } else {
         seeds = plantingSeedsInStorageOrder(grey, celllevel, scratch.claimed.get(),
