@@ -368,6 +368,15 @@ int32_t countingKey(double value) {
     return value >= kFirstLevel ? static_cast<int32_t>(value) : 0;
 }
 
+// Whether a claimable value has a counting key: below 1.0, or a whole number up to
+// `largestKey` (below 2^31, where a whole number's key converts back to it unchanged).
+bool hasCountingKey(double value, int32_t largestKey) {
+    if (value < kFirstLevel) {
+        return true;
+    }
+    return value <= largestKey && static_cast<double>(countingKey(value)) == value;
+}
+
 // Counts the claimable pixels of each counting key in table[key + 1], and the seeds of each
 // row r of the m-row image in rowSeeds[r + 1], and gives the largest key in `topKey`, when
 // the claimable grey values of 1.0 and above are whole numbers up to `largestKey`, so that
@@ -386,17 +395,10 @@ bool countingByKey(const double* grey, int32_t m, int32_t n, double celllevel, d
             if (isSeed(value, celllevel)) {
                 ++rowSeeds[r + 1];
             } else if (isClaimable(value, celllevel, limit)) {
-                int32_t key = 0;
-                if (value >= kFirstLevel) {
-                    if (value > largestKey) {
-                        return false;
-                    }
-                    // Below 2^31, a whole number converts to an int32 and back unchanged.
-                    key = static_cast<int32_t>(value);
-                    if (static_cast<double>(key) != value) {
-                        return false;
-                    }
+                if (!hasCountingKey(value, largestKey)) {
+                    return false;
                 }
+                const int32_t key = countingKey(value);
                 ++table[key + 1];
                 top = std::max(top, key);
             }
@@ -871,10 +873,9 @@ void growingLabels(const matx& grey, const LabelImage& labels, double celllevel,
                                                  byGrey, scratch.claimed.get(), entries, seeds);
     if (seeds >= 0) {
         const int32_t pixels = grey.m * grey.n;
-        for (int32_t label = 1; label <= seeds; ++label) {
-            const auto seed = static_cast<uint32_t>(label);
-            entries[label - 1] =
-                entryOf(seed, framedPixel(frame, byGrey[seedPlace(pixels, seed)]));
+        for (uint32_t label = 1; label <= static_cast<uint32_t>(seeds); ++label) {
+            const int64_t p = framedPixel(frame, byGrey[seedPlace(pixels, label)]);
+            entries[label - 1] = entryOf(label, p);
         }
     } else {
         seeds = plantingSeedsInStorageOrder(grey, celllevel, scratch.claimed.get(),
