@@ -20,6 +20,7 @@
 #include "fuzz/fuzz_bytes.h"
 #include "matx/view_handle.h"
 #include "seedgrow/seedgrow.h"
+#include "tests/reference/growers.h"
 #include "tests/reference/seedgrow_reference.h"
 
 namespace {
@@ -213,6 +214,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     checkLabels(c, actual);
     // The 8-byte state, kept for images of 2^29 pixels and more, must give the same.
     requireSame(actual == growFast(c, /*wideState=*/true), "labels with the wide state");
+    // And from the grey image by rows, as the Python binding gives a C-ordered array.
+    requireSame(actual == grow(c,
+                               [&](const matx& grey, matx& labels) {
+                                   growWithModuleFromRowsOnJunk<false>(grey, labels, c.celllevel);
+                               }),
+                "labels from the image by rows");
     if (encoding != kHuge) {
         requireSame(actual == growPlain(c), "labels");
     }

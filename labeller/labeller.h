@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "matx/grey_rows.h"
 #include "matx/matx.h"
 
 constexpr int32_t kNotFlooded = 0;
@@ -46,13 +47,6 @@ void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double ma
 // through doubles.
 void labellingCellsRowMajor(const matx& grey, int32_t* labels, int32_t* cellSize,
                             double maxGrey, double cellSizeLimit, double threshold);
-
-// A grey image held by rows, as numpy holds one: element (r, c) at values[r * n + c].
-struct GreyRows {
-    const double* values;
-    int32_t m;
-    int32_t n;
-};
 
 // The same again, from a grey image held by rows: the labeller reads the image only to sort
 // its pixels by level, in row-major order, so such an image needs no conversion.

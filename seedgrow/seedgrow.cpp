@@ -101,16 +101,58 @@ bool isSeed(double grey, double celllevel) {
     return grey > celllevel;
 }
 
-// Rows outer, columns inner (not the storage order): seed labels are numbered row by row.
-// Hands each seed, in that order, to `onSeed` with its label; returns the number of seeds.
+// The grey image as the grower reads it: one block by columns (a matx view, as MATLAB holds
+// an image) or by rows (as numpy holds one). The passes over every value go in its memory
+// order; the few reads of single values go through `at`.
+struct GreyImage {
+    const double* values;
+    int32_t m;
+    int32_t n;
+    bool byRows;
+
+    double at(int32_t r, int32_t c) const {
+        return byRows ? values[static_cast<int64_t>(r) * n + c]
+                      : values[static_cast<int64_t>(c) * m + r];
+    }
+};
+
+// Calls visit(r, c, value) for every pixel in the image's memory order, as long as visit
+// returns true; returns whether every pixel was visited.
+template <class Visit>
+bool visitingInMemoryOrder(const GreyImage& grey, Visit visit) {
+    if (grey.byRows) {
+        for (int32_t r = 0; r < grey.m; ++r) {
+            const double* row = grey.values + static_cast<int64_t>(r) * grey.n;
+            for (int32_t c = 0; c < grey.n; ++c) {
+                if (!visit(r, c, row[c])) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+    for (int32_t c = 0; c < grey.n; ++c) {
+        const double* column = grey.values + static_cast<int64_t>(c) * grey.m;
+        for (int32_t r = 0; r < grey.m; ++r) {
+            if (!visit(r, c, column[r])) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Rows outer, columns inner (the storage order of an image by rows only): seed labels are
+// numbered row by row. Hands each seed, in that order, to `onSeed` with its label; returns
+// the number of seeds.
 template <class OnSeed>
-int32_t plantingSeeds(const matx& grey, double celllevel, OnSeed onSeed) {
+int32_t plantingSeeds(const GreyImage& grey, double celllevel, OnSeed onSeed) {
     // Counting seeds rather than holding the next label keeps the count within int32 even
     // when every one of 2^31 - 1 pixels is a seed.
     int32_t seeds = 0;
     for (int32_t r = 0; r < grey.m; ++r) {
         for (int32_t c = 0; c < grey.n; ++c) {
-            if (isSeed(grey.col[c][r], celllevel)) {
+            if (isSeed(grey.at(r, c), celllevel)) {
                 ++seeds;
                 onSeed(seeds, c, r);
             }
@@ -130,35 +172,34 @@ int32_t firstLabelsOfRows(uint64_t* rowLabels, int32_t m) {
     return static_cast<int32_t>(rowLabels[m]);
 }
 
-// The same labels as plantingSeeds, found in storage order (columns outer, rows inner), which
-// reads the image once from end to end instead of a pixel a column apart: the seeds of each
-// row are counted first, so that each row's first label is known, and within a row the
-// columns come in increasing order. `rowLabels` has room for m + 1 counts. Hands each seed to
-// `onSeed` with its label; returns the number of seeds. (The sort by grey value plants the
-// seeds the same way in its own two passes where it sorts by counting; this is for the
-// images it sorts by comparison.)
+// The same labels as plantingSeeds, found in storage order, which reads the image once from
+// end to end instead of a pixel a column apart. By columns, the seeds of each row are counted
+// first, so that each row's first label is known, and within a row the columns come in
+// increasing order. `rowLabels` has room for m + 1 counts. Hands each seed to `onSeed` with
+// its label; returns the number of seeds. (The sort by grey value plants the seeds the same
+// way in its own two passes where it sorts by counting; this is for the images it sorts by
+// comparison.)
 template <class OnSeed>
 CELLKIT_PHASE
-int32_t plantingSeedsInStorageOrder(const matx& grey, double celllevel, uint64_t* rowLabels,
+int32_t plantingSeedsInStorageOrder(const GreyImage& grey, double celllevel, uint64_t* rowLabels,
                                     OnSeed onSeed) {
+    if (grey.byRows) {
+        return plantingSeeds(grey, celllevel, onSeed);
+    }
     std::fill(rowLabels, rowLabels + grey.m + 1, 0);
-    for (int32_t c = 0; c < grey.n; ++c) {
-        const double* column = grey.col[c];
-        for (int32_t r = 0; r < grey.m; ++r) {
-            if (isSeed(column[r], celllevel)) {
-                ++rowLabels[r + 1];
-            }
+    visitingInMemoryOrder(grey, [&](int32_t r, int32_t, double value) {
+        if (isSeed(value, celllevel)) {
+            ++rowLabels[r + 1];
         }
-    }
+        return true;
+    });
     const int32_t seeds = firstLabelsOfRows(rowLabels, grey.m);
-    for (int32_t c = 0; c < grey.n; ++c) {
-        const double* column = grey.col[c];
-        for (int32_t r = 0; r < grey.m; ++r) {
-            if (isSeed(column[r], celllevel)) {
-                onSeed(static_cast<int32_t>(++rowLabels[r]), c, r);
-            }
+    visitingInMemoryOrder(grey, [&](int32_t r, int32_t c, double value) {
+        if (isSeed(value, celllevel)) {
+            onSeed(static_cast<int32_t>(++rowLabels[r]), c, r);
         }
-    }
+        return true;
+    });
     return seeds;
 }
 
@@ -181,7 +222,7 @@ void atLabel(const LabelImage& out, int32_t n, int32_t r, int32_t c, Visit visit
 
 // When no level runs, the frontier is the seeds in label order, and the final widening walks
 // it as it walks the whole frontier, each entry labelling its claimable neighbours.
-void growingWithoutLevels(const matx& grey, const LabelImage& out, double celllevel) {
+void growingWithoutLevels(const GreyImage& grey, const LabelImage& out, double celllevel) {
     // Cleared in each layout's memory order: an image of values below 1 (one scaled to
     // [0, 1), say) comes here whatever its size.
     if (out.columns != nullptr) {
@@ -199,7 +240,7 @@ void growingWithoutLevels(const matx& grey, const LabelImage& out, double cellle
         const int32_t neighbours[kMostNeighbours][2] = {
             {column + 1, row}, {column - 1, row}, {column, row - 1}, {column, row + 1}};
         for (const auto& [c, r] : neighbours) {
-            if (c >= 0 && c < grey.n && r >= 0 && r < grey.m && grey.col[c][r] < kFirstLevel) {
+            if (c >= 0 && c < grey.n && r >= 0 && r < grey.m && grey.at(r, c) < kFirstLevel) {
                 atLabel(out, grey.n, r, c, [label](auto& at) {
                     if (isFree(at)) {
                         at = label;
@@ -230,7 +271,7 @@ inline bool both(bool a, bool b) {
 // 8 bytes: the label in the high half (0 while free), the rank or the flags in the low half.
 struct WideState {
     using Word = uint64_t;
-    // The list by grey value holds image indices (below).
+    // The list by grey value holds memory indices (below).
     static constexpr bool kListsFramedPixels = false;
     static constexpr uint32_t kNoClaim = 0xFFFFFFFFu;
     static constexpr Word kListed = 1;
@@ -273,27 +314,73 @@ struct NarrowState {
     }
 };
 
-// Pixel (row r, column c) of the image is element (r + 1) + (c + 1) * frameRows of the state.
+// A state word's layout, and how the frame lies (below): as the image's columns, or, for an
+// image by rows, as its rows. Both are fixed when the grower is compiled, so that a step to
+// a neighbour is a constant or the line length, as it would be for one layout alone.
+template <class Words, bool kRows>
+struct FramedState : Words {
+    static constexpr bool kByRows = kRows;
+};
+
+// The frame lies as the grey image does, in lines: the image's columns (rows r = 0 .. m-1 in
+// each), or its rows (columns in each) for an image by rows. The pixel of memory index
+// p = line * inner + k (k along the line) is element (line + 1) * lineLength + k + 1 of the
+// state, lineLength = inner + 2. So every pass over the image in its memory order goes over
+// the state in its own, and the naming and the walk, which take a level's pixels in that
+// order, go over the state in rising addresses.
 template <class State>
 struct Frame {
     typename State::Word* state;
-    int64_t frameRows;  // m + 2
+    int64_t lineLength;  // inner + 2
     int32_t m;
     int32_t n;
-    double perRow;  // 1 / m
+    int32_t inner;   // m by columns, n by rows
+    double perLine;  // 1 / inner
 
-    // Pixel p = c * m + r of the image.
+    // From a pixel to its next column and to its next row.
+    int64_t columnStep() const { return State::kByRows ? 1 : lineLength; }
+    int64_t rowStep() const { return State::kByRows ? lineLength : 1; }
+
+    // The pixel of memory index p.
     int64_t framed(int32_t p) const {
         // The double quotient is off by at most one, either way.
-        auto c = static_cast<int32_t>(static_cast<double>(p) * perRow);
-        if (static_cast<int64_t>(c) * m > p) {
-            --c;
-        } else if (static_cast<int64_t>(c + 1) * m <= p) {
-            ++c;
+        auto line = static_cast<int32_t>(static_cast<double>(p) * perLine);
+        if (static_cast<int64_t>(line) * inner > p) {
+            --line;
+        } else if (static_cast<int64_t>(line + 1) * inner <= p) {
+            ++line;
         }
-        return p + frameRows + 1 + 2 * static_cast<int64_t>(c);
+        return p + lineLength + 1 + 2 * static_cast<int64_t>(line);
+    }
+
+    // Pixel (r, c) of the image.
+    int64_t framedAt(int32_t r, int32_t c) const {
+        return (c + 1) * columnStep() + (r + 1) * rowStep();
     }
 };
+
+// Calls visit(r, framed, memory index, value) for every pixel of the image whose values
+// the frame was laid for, in memory order, line by line.
+template <class State, class Visit>
+void visitingFrame(const Frame<State>& frame, const double* values, Visit visit) {
+    // In locals: the visit writes state words, which the compiler must assume may be them.
+    const int32_t lines = State::kByRows ? frame.m : frame.n;
+    const int32_t inner = frame.inner;
+    const int64_t lineLength = frame.lineLength;
+    for (int32_t line = 0; line < lines; ++line) {
+        const auto first = static_cast<int32_t>(static_cast<int64_t>(line) * inner);
+        const int64_t firstFramed = (line + 1) * lineLength + 1;
+        for (int32_t k = 0; k < inner; ++k) {
+            visit(State::kByRows ? line : k, firstFramed + k, first + k, values[first + k]);
+        }
+    }
+}
+
+template <class State>
+Frame<State> frameOver(typename State::Word* state, const GreyImage& grey) {
+    const int32_t inner = State::kByRows ? grey.n : grey.m;
+    return {state, inner + int64_t{2}, grey.m, grey.n, inner, 1.0 / inner};
+}
 
 // The four neighbours of a framed pixel in the fixed order next column, previous column,
 // previous row, next row. The touch test, the claims and the final widening all go through
@@ -301,23 +388,23 @@ struct Frame {
 // nothing, as neighbours outside the image must not.
 template <class State>
 void neighboursOf(const Frame<State>& frame, int64_t p, int64_t neighbours[kMostNeighbours]) {
-    neighbours[0] = p + frame.frameRows;
-    neighbours[1] = p - frame.frameRows;
-    neighbours[2] = p - 1;
-    neighbours[3] = p + 1;
+    neighbours[0] = p + frame.columnStep();
+    neighbours[1] = p - frame.columnStep();
+    neighbours[2] = p - frame.rowStep();
+    neighbours[3] = p + frame.rowStep();
 }
 
 // The claimable pixels are listed by grey value in 32 bits each. The naming goes through all
-// of them, and its look-ahead too, and framing an image index (c * m + r) stands between
-// each of them and the loads of its words; so a pixel is listed by its framed index wherever
-// that fits, as for every image of the narrow state (fewer than 2^29 pixels: a frame of at
-// most 3 * 2^29 + 6). The wide state's images list image indices, framed as they are read.
+// of them, and its look-ahead too, and framing a memory index stands between each of them
+// and the loads of its words; so a pixel is listed by its framed index wherever that fits,
+// as for every image of the narrow state (fewer than 2^29 pixels: a frame of at most
+// 3 * 2^29 + 6). The wide state's images list memory indices, framed as they are read.
 template <class State>
-int32_t listedPixel(int64_t framedIndex, int32_t imageIndex) {
+int32_t listedPixel(int64_t framedIndex, int32_t memoryIndex) {
     if constexpr (State::kListsFramedPixels) {
         return static_cast<int32_t>(framedIndex);
     } else {
-        return imageIndex;
+        return memoryIndex;
     }
 }
 
@@ -330,12 +417,13 @@ int64_t framedPixel(const Frame<State>& frame, int32_t listed) {
     }
 }
 
+// The memory index of a listed pixel.
 template <class State>
-int32_t imagePixel(const Frame<State>& frame, int32_t listed) {
+int32_t memoryIndexOf(const Frame<State>& frame, int32_t listed) {
     if constexpr (State::kListsFramedPixels) {
-        const auto column = static_cast<int32_t>(listed / frame.frameRows) - 1;
-        const auto row = static_cast<int32_t>(listed % frame.frameRows) - 1;
-        return column * frame.m + row;
+        const auto line = static_cast<int32_t>(listed / frame.lineLength) - 1;
+        const auto along = static_cast<int32_t>(listed % frame.lineLength) - 1;
+        return line * frame.inner + along;
     } else {
         return listed;
     }
@@ -383,29 +471,26 @@ bool hasCountingKey(double value, int32_t largestKey) {
 // they can be sorted by counting; else returns false, and the counts are of no use.
 // table[0, largestKey + 2) and rowSeeds[0, m + 1) are cleared first. Checking and counting in
 // one pass reads the grey values once: on a large image each pass over them waits for memory.
-bool countingByKey(const double* grey, int32_t m, int32_t n, double celllevel, double limit,
-                   int32_t largestKey, uint64_t* table, uint64_t* rowSeeds, int32_t& topKey) {
+bool countingByKey(const GreyImage& grey, double celllevel, double limit, int32_t largestKey,
+                   uint64_t* table, uint64_t* rowSeeds, int32_t& topKey) {
     std::fill(table, table + largestKey + 2, 0);
-    std::fill(rowSeeds, rowSeeds + m + 1, 0);
+    std::fill(rowSeeds, rowSeeds + grey.m + 1, 0);
     int32_t top = 0;
-    for (int32_t c = 0; c < n; ++c) {
-        const double* column = grey + static_cast<int64_t>(c) * m;
-        for (int32_t r = 0; r < m; ++r) {
-            const double value = column[r];
-            if (isSeed(value, celllevel)) {
-                ++rowSeeds[r + 1];
-            } else if (isClaimable(value, celllevel, limit)) {
-                if (!hasCountingKey(value, largestKey)) {
-                    return false;
-                }
-                const int32_t key = countingKey(value);
-                ++table[key + 1];
-                top = std::max(top, key);
+    const bool counted = visitingInMemoryOrder(grey, [&](int32_t r, int32_t, double value) {
+        if (isSeed(value, celllevel)) {
+            ++rowSeeds[r + 1];
+        } else if (isClaimable(value, celllevel, limit)) {
+            if (!hasCountingKey(value, largestKey)) {
+                return false;
             }
+            const int32_t key = countingKey(value);
+            ++table[key + 1];
+            top = std::max(top, key);
         }
-    }
+        return true;
+    });
     topKey = top;
-    return true;
+    return counted;
 }
 
 // The claim level of the pixels of counting key `key`.
@@ -417,8 +502,9 @@ int64_t claimLevelOfKey(const LevelTable& levels, int32_t key) {
 // levels, and gives each in the frame the rank of its claim level: 0 for the lowest claim
 // level in the image, 1 for the next, and so on; every other pixel gets kNoClaim. Returns how
 // many pixels are claimable. Whole grey values (as 8- and 16-bit images have) up to the number
-// of pixels are sorted by counting in `table` (room for pixels + 2 entries), in storage order
-// within one value, so that they are met in memory order; any others by comparison.
+// of pixels are sorted by counting in `table` (room for pixels + 2 entries), in the image's
+// memory order within one value, so that they are met in the frame's; any others by
+// comparison, the same way.
 //
 // When sorting by counting, the same two passes over the image also plant the seeds, with
 // the labels of plantingSeeds: each is labelled and listed in the frame, and the seed of
@@ -428,19 +514,18 @@ int64_t claimLevelOfKey(const LevelTable& levels, int32_t key) {
 // number, else -1 (none planted).
 template <class State>
 CELLKIT_PHASE
-int32_t sortingClaimable(const Frame<State>& frame, const double* grey, double celllevel,
+int32_t sortingClaimable(const Frame<State>& frame, const GreyImage& grey, double celllevel,
                          const LevelTable& levels, double limit, int32_t* order,
                          uint64_t* table, uint64_t* rowLabels, int32_t& seeds) {
     const int32_t pixels = frame.m * frame.n;
-    std::fill(frame.state, frame.state + frame.frameRows * (frame.n + 2),
+    std::fill(frame.state, frame.state + (int64_t{frame.m} + 2) * (frame.n + 2),
               State::freeWithRank(State::kNoClaim));
     seeds = -1;
     // Claimable values lie below `limit`, so no key passes it: only that much of the table
     // is needed.
     const auto largestKey = static_cast<int32_t>(std::min<double>(pixels, std::floor(limit)));
     int32_t topKey = 0;
-    if (countingByKey(grey, frame.m, frame.n, celllevel, limit, largestKey, table, rowLabels,
-                      topKey)) {
+    if (countingByKey(grey, celllevel, limit, largestKey, table, rowLabels, topKey)) {
         seeds = firstLabelsOfRows(rowLabels, frame.m);
         // table[key] becomes the key's rank in its high half and, in its low half, the next
         // place of its pixels, from the first on (places stay below 2^31).
@@ -459,42 +544,39 @@ int32_t sortingClaimable(const Frame<State>& frame, const double* grey, double c
             start += count;
         }
         // Memory order, one pass over the grey values, the frame, the table and the order.
-        for (int32_t c = 0; c < frame.n; ++c) {
-            const auto first = static_cast<int32_t>(static_cast<int64_t>(c) * frame.m);
-            const double* column = grey + first;
-            const int64_t firstFramed = (c + 1) * frame.frameRows + 1;
-            typename State::Word* framed = frame.state + firstFramed;
-            for (int32_t r = 0; r < frame.m; ++r) {
-                if (isSeed(column[r], celllevel)) {
-                    const auto label = static_cast<uint32_t>(++rowLabels[r]);
-                    framed[r] = plantedSeed<State>(label);
-                    order[seedPlace(pixels, label)] =
-                        listedPixel<State>(firstFramed + r, first + r);
-                } else if (isClaimable(column[r], celllevel, limit)) {
-                    const uint64_t entry = table[countingKey(column[r])]++;
-                    framed[r] = State::freeWithRank(entry >> 32);
-                    order[entry & kPlace] = listedPixel<State>(firstFramed + r, first + r);
-                }
+        typename State::Word* state = frame.state;
+        visitingFrame(frame, grey.values, [&](int32_t r, int64_t framed, int32_t memoryIndex,
+                                              double value) {
+            if (isSeed(value, celllevel)) {
+                const auto label = static_cast<uint32_t>(++rowLabels[r]);
+                state[framed] = plantedSeed<State>(label);
+                order[seedPlace(pixels, label)] = listedPixel<State>(framed, memoryIndex);
+            } else if (isClaimable(value, celllevel, limit)) {
+                const uint64_t entry = table[countingKey(value)]++;
+                state[framed] = State::freeWithRank(entry >> 32);
+                order[entry & kPlace] = listedPixel<State>(framed, memoryIndex);
             }
-        }
+        });
         return static_cast<int32_t>(start);
     }
+    // By memory index: element p of grey.values.
+    const double* values = grey.values;
     int32_t count = 0;
     for (int32_t p = 0; p < pixels; ++p) {
-        if (isClaimable(grey[p], celllevel, limit)) {
+        if (isClaimable(values[p], celllevel, limit)) {
             order[count++] = p;
         }
     }
-    std::sort(order, order + count, [grey](int32_t a, int32_t b) {
-        return grey[a] < grey[b] || (grey[a] == grey[b] && a < b);
+    std::sort(order, order + count, [values](int32_t a, int32_t b) {
+        return values[a] < values[b] || (values[a] == values[b] && a < b);
     });
     uint32_t rank = 0;
     int64_t claimLevel = -1;
     double value = std::numeric_limits<double>::quiet_NaN();
     for (int32_t k = 0; k < count; ++k) {
         const int32_t p = order[k];
-        if (!(grey[p] == value)) {
-            value = grey[p];
+        if (!(values[p] == value)) {
+            value = values[p];
             const int64_t level = firstLevelAbove(levels, value);
             rank += claimLevel >= 0 && level != claimLevel ? 1 : 0;
             claimLevel = level;
@@ -528,7 +610,7 @@ uint32_t labelOf(Entry entry) {
 template <class State>
 struct Walk {
     Frame<State> frame;
-    const double* grey;
+    const double* grey;  // by memory index
     const LevelTable& levels;
     const int32_t* byGrey;  // the claimable pixels in order of their grey values (listedPixel)
     int32_t byGreyCount;
@@ -553,7 +635,7 @@ int64_t nextClaimLevel(Walk<State>& w) {
     if (w.nextLevelOf != w.byGreyNext) {
         w.nextLevelOf = w.byGreyNext;
         w.nextLevel =
-            firstLevelAbove(w.levels, w.grey[imagePixel(w.frame, w.byGrey[w.byGreyNext])]);
+            firstLevelAbove(w.levels, w.grey[memoryIndexOf(w.frame, w.byGrey[w.byGreyNext])]);
     }
     return w.nextLevel;
 }
@@ -562,13 +644,13 @@ int64_t nextClaimLevel(Walk<State>& w) {
 // turn: the walk asks for the memory of the entry this many places ahead.
 constexpr int32_t kAhead = 16;
 
-// The state words a walk of pixel p reads: p's own, whose cache line mostly holds its row
-// neighbours too, and its column neighbours'.
+// The state words a walk of pixel p reads: p's own, whose cache line mostly holds its
+// neighbours along the line too, and its neighbours in the lines either side.
 template <class State>
 void fetchingAround(const Frame<State>& frame, int64_t p) {
-    prefetchForWriting(frame.state + p - frame.frameRows);
+    prefetchForWriting(frame.state + p - frame.lineLength);
     prefetchForWriting(frame.state + p);
-    prefetchForWriting(frame.state + p + frame.frameRows);
+    prefetchForWriting(frame.state + p + frame.lineLength);
 }
 
 // The four neighbours of p and their state words, in neighbour order.
@@ -765,9 +847,9 @@ uint32_t widenedLabel(const Frame<State>& frame, int64_t p) {
     return label;
 }
 
-// Row-major labels from the column-major state: a block of kBlockColumns columns at a time,
-// row by row, so that each column of the state is read in its memory order and each row of
-// labels written a line at a time.
+// Row-major labels from a state by columns: a block of kBlockColumns columns at a time, row
+// by row, so that each column of the state is read in its memory order and each row of
+// labels written a line at a time. Labels in the state's own order go straight through.
 constexpr int32_t kBlockColumns = 16;
 
 template <class State>
@@ -776,9 +858,17 @@ void writingLabels(const Frame<State>& frame, const LabelImage& out) {
     if (out.columns != nullptr) {
         for (int32_t c = 0; c < frame.n; ++c) {
             double* column = out.columns->col[c];
-            const int64_t first = (c + 1) * frame.frameRows + 1;
             for (int32_t r = 0; r < frame.m; ++r) {
-                column[r] = widenedLabel(frame, first + r);
+                column[r] = widenedLabel(frame, frame.framedAt(r, c));
+            }
+        }
+        return;
+    }
+    if (State::kByRows) {
+        for (int32_t r = 0; r < frame.m; ++r) {
+            int32_t* row = out.rows + static_cast<std::size_t>(r) * frame.n;
+            for (int32_t c = 0; c < frame.n; ++c) {
+                row[c] = static_cast<int32_t>(widenedLabel(frame, frame.framedAt(r, c)));
             }
         }
         return;
@@ -788,8 +878,7 @@ void writingLabels(const Frame<State>& frame, const LabelImage& out) {
         for (int32_t r = 0; r < frame.m; ++r) {
             int32_t* row = out.rows + static_cast<std::size_t>(r) * frame.n + left;
             for (int32_t dc = 0; dc < columns; ++dc) {
-                row[dc] = static_cast<int32_t>(
-                    widenedLabel(frame, (left + dc + 1) * frame.frameRows + 1 + r));
+                row[dc] = static_cast<int32_t>(widenedLabel(frame, frame.framedAt(r, left + dc)));
             }
         }
     }
@@ -851,8 +940,8 @@ GrowthScratch makeGrowthScratch(int32_t rows, int32_t cols, bool wideState) {
 namespace {
 
 template <class State>
-void growingLabels(const matx& grey, const LabelImage& labels, double celllevel, double maxGrey,
-                   GrowthScratch& scratch) {
+void growingLabels(const GreyImage& grey, const LabelImage& labels, double celllevel,
+                   double maxGrey, GrowthScratch& scratch) {
     const LevelTable levels = levelTable(maxGrey);
     // The levels the plain loop visits are those of index below `stop`: up to the last one
     // not above the largest grey value (all of them when the level sticks at 2^49 below it).
@@ -862,14 +951,13 @@ void growingLabels(const matx& grey, const LabelImage& labels, double celllevel,
     const double stopLevel = levelAt(levels, stop);
 
     // The block holds 4-byte words, two to a wide word, on a boundary fit for either.
-    const Frame<State> frame{reinterpret_cast<typename State::Word*>(scratch.state.get()),
-                             grey.m + int64_t{2}, grey.m, grey.n, 1.0 / grey.m};
-    const double* greyValues = grey.col[0];
+    const Frame<State> frame =
+        frameOver<State>(reinterpret_cast<typename State::Word*>(scratch.state.get()), grey);
     int32_t* byGrey = scratch.byGrey.get();
     Entry* entries = scratch.entries.get();
     // The seeds' row counts borrow `entries`, which the seeds' entries fill only after.
     int32_t seeds = -1;
-    const int32_t byGreyCount = sortingClaimable(frame, greyValues, celllevel, levels, stopLevel,
+    const int32_t byGreyCount = sortingClaimable(frame, grey, celllevel, levels, stopLevel,
                                                  byGrey, scratch.claimed.get(), entries, seeds);
     if (seeds >= 0) {
         const int32_t pixels = grey.m * grey.n;
@@ -880,7 +968,7 @@ void growingLabels(const matx& grey, const LabelImage& labels, double celllevel,
     } else {
         seeds = plantingSeedsInStorageOrder(grey, celllevel, scratch.claimed.get(),
                                             [&](int32_t label, int32_t column, int32_t row) {
-            const int64_t p = (column + int64_t{1}) * frame.frameRows + row + 1;
+            const int64_t p = frame.framedAt(row, column);
             frame.state[p] = plantedSeed<State>(static_cast<uint32_t>(label));
             entries[label - 1] = entryOf(static_cast<uint32_t>(label), p);
         });
@@ -891,7 +979,7 @@ void growingLabels(const matx& grey, const LabelImage& labels, double celllevel,
         return;
     }
     const int labelBits = bitWidth(static_cast<uint32_t>(seeds));
-    Walk<State> w{frame, greyValues, levels, byGrey, byGreyCount, 0, 0, scratch.claimed.get(), 0,
+    Walk<State> w{frame, grey.values, levels, byGrey, byGreyCount, 0, 0, scratch.claimed.get(), 0,
                   labelBits};
 
     // Every seed is walked at the first level.
@@ -907,22 +995,35 @@ void growingLabels(const matx& grey, const LabelImage& labels, double celllevel,
     writingLabels(frame, labels);
 }
 
-void growingInto(const matx& grey, const LabelImage& labels, double celllevel,
+void growingInto(const GreyImage& grey, const LabelImage& labels, double celllevel,
                  GrowthScratch& scratch, double knownMaxGrey) {
     const int32_t pixels = grey.m * grey.n;
-    if (pixels == 0) {
-        return;
-    }
     const double maxGrey =
-        knownMaxGrey == kLargestGreyToFind ? maximumGrey(grey.col[0], pixels) : knownMaxGrey;
+        knownMaxGrey == kLargestGreyToFind ? maximumGrey(grey.values, pixels) : knownMaxGrey;
     if (!(maxGrey >= kFirstLevel)) {
         growingWithoutLevels(grey, labels, celllevel);
         return;
     }
     if (scratch.wideState) {
-        growingLabels<WideState>(grey, labels, celllevel, maxGrey, scratch);
+        if (grey.byRows) {
+            growingLabels<FramedState<WideState, true>>(grey, labels, celllevel, maxGrey, scratch);
+        } else {
+            growingLabels<FramedState<WideState, false>>(grey, labels, celllevel, maxGrey,
+                                                         scratch);
+        }
+    } else if (grey.byRows) {
+        growingLabels<FramedState<NarrowState, true>>(grey, labels, celllevel, maxGrey, scratch);
     } else {
-        growingLabels<NarrowState>(grey, labels, celllevel, maxGrey, scratch);
+        growingLabels<FramedState<NarrowState, false>>(grey, labels, celllevel, maxGrey, scratch);
+    }
+}
+
+// An image without pixels has nothing to grow, and a view of it may have no column to point at.
+void growingFromColumns(const matx& grey, const LabelImage& labels, double celllevel,
+                        GrowthScratch& scratch, double maxGrey) {
+    if (grey.m > 0 && grey.n > 0) {
+        growingInto(GreyImage{grey.col[0], grey.m, grey.n, false}, labels, celllevel, scratch,
+                    maxGrey);
     }
 }
 
@@ -932,14 +1033,24 @@ void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScr
                      double maxGrey) {
     LabelImage out;
     out.columns = &labels;
-    growingInto(grey, out, celllevel, scratch, maxGrey);
+    growingFromColumns(grey, out, celllevel, scratch, maxGrey);
 }
 
 void spreadingLabelsRowMajor(const matx& grey, int32_t* labels, double celllevel,
                              GrowthScratch& scratch, double maxGrey) {
     LabelImage out;
     out.rows = labels;
-    growingInto(grey, out, celllevel, scratch, maxGrey);
+    growingFromColumns(grey, out, celllevel, scratch, maxGrey);
+}
+
+void spreadingLabelsRowMajor(const GreyRows& grey, int32_t* labels, double celllevel,
+                             GrowthScratch& scratch, double maxGrey) {
+    if (grey.m > 0 && grey.n > 0) {
+        LabelImage out;
+        out.rows = labels;
+        growingInto(GreyImage{grey.values, grey.m, grey.n, true}, out, celllevel, scratch,
+                    maxGrey);
+    }
 }
 
 double maximumGrey(const double* grey, int32_t count) {

@@ -10,7 +10,8 @@
 // pixel of another label does not spread at that level. A last pass at the level where the
 // loop stopped widens every region by one pixel.
 //
-// Views are matx over column-major doubles; labels are whole numbers stored as doubles.
+// Views are matx over column-major doubles (spreadingLabelsRowMajor also takes a grey image
+// by rows); labels are whole numbers stored as doubles.
 // The seed scan and the frontier (every labelled pixel, in the order it is walked at each
 // level) decide which label a contested pixel takes; the grower keeps both exactly, but
 // visits at each level only the entries that can claim at it, so that its time grows with
@@ -19,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "matx/grey_rows.h"
 #include "matx/matx.h"
 #include "matx/pixel_arrays.h"
 
@@ -36,13 +38,14 @@ constexpr double kUnlabelled = 0.0;
 // images only a few pixels wide, beside which the frame is large). Left uninitialised: the
 // grower writes every element before it reads it.
 struct GrowthScratch {
-    // One word per pixel, in a frame one pixel wider than the image: its label, or its place
-    // among the levels at which pixels become claimable. 4 bytes a pixel for images below
-    // kNarrowStatePixels, whose labels and places fit; else 8, as two 4-byte words.
+    // One word per pixel, in a frame one pixel wider than the image and laid as the grey
+    // image lies (by columns, or by rows): its label, or its place among the levels at which
+    // pixels become claimable. 4 bytes a pixel for images below kNarrowStatePixels, whose
+    // labels and places fit; else 8, as two 4-byte words.
     bool wideState = false;
     PixelArray<uint32_t> state;
     // The pixels that a level may claim, in order of their grey values: their indices in the
-    // state's frame, or with the wide state their indices in the image (column * m + row).
+    // state's frame, or with the wide state their indices in the grey image's memory.
     PixelArray<int32_t> byGrey;
     // The entries of the current level and the pixels claimed at it, each with its label;
     // the second also holds the counting table of the sort by grey value.
@@ -75,6 +78,13 @@ void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScr
 // numpy holds them: what a host that returns integers in rows needs, without a detour
 // through doubles.
 void spreadingLabelsRowMajor(const matx& grey, int32_t* labels, double celllevel,
+                             GrowthScratch& scratch, double maxGrey = kLargestGreyToFind);
+
+// The same again, from a grey image held by rows, as numpy holds one: the grower lays its
+// working state as the image lies and goes over both in memory order, so such an image
+// needs no conversion, and the labels are written row by row as the state lies. The labels
+// are those of the same image by columns.
+void spreadingLabelsRowMajor(const GreyRows& grey, int32_t* labels, double celllevel,
                              GrowthScratch& scratch, double maxGrey = kLargestGreyToFind);
 
 // The largest of `count` grey values, never below 0.0; NaN values never count.

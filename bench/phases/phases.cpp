@@ -1,9 +1,11 @@
 // Runs one module's algorithm on one image, a number of times, for the phase benchmark:
-//   cellkit_phases ombrisk|tavenor3 <image.raw> <runs> [celllevel]
+//   cellkit_phases ombrisk|tavenor3|tavenor3-rows <image.raw> <runs> [celllevel]
 // The image is the peer benchmark's raw format (bench/peer/inputs.py, write_double): two
 // int32 sizes, rows and columns, then the doubles in column-major order. ombrisk runs with
 // cell size limit 30 and threshold 5, as the peer benchmark has it. Prints the best time of
 // the runs in nanoseconds a pixel. run_phases.sh runs it under perf and callgrind.
+// tavenor3-rows gives the grower the image by rows and has the labels written by rows, as
+// the Python binding does for a C-ordered array.
 
 #include <malloc.h>
 
@@ -47,8 +49,9 @@ bool readImage(const char* path, Image& image) {
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: cellkit_phases ombrisk|tavenor3 <image.raw> <runs> "
-                             "[celllevel]\n");
+        std::fprintf(stderr,
+                     "usage: cellkit_phases ombrisk|tavenor3|tavenor3-rows <image.raw> <runs> "
+                     "[celllevel]\n");
         return 2;
     }
     const std::string module = argv[1];
@@ -66,6 +69,14 @@ int main(int argc, char** argv) {
 
     const int32_t pixels = image.m * image.n;
     std::vector<double> labels(image.pixels.size());
+    std::vector<double> greyRows(image.pixels.size());
+    std::vector<int32_t> labelRows(image.pixels.size());
+    for (int32_t r = 0; r < image.m; ++r) {
+        for (int32_t c = 0; c < image.n; ++c) {
+            greyRows[static_cast<std::size_t>(r) * image.n + c] =
+                image.pixels[static_cast<std::size_t>(c) * image.m + r];
+        }
+    }
     ViewHandle greyView = make_view(image.pixels.data(), image.m, image.n);
     ViewHandle labelView = make_view(labels.data(), image.m, image.n);
     double best = 1e300;
@@ -74,6 +85,10 @@ int main(int argc, char** argv) {
         if (module == "tavenor3") {
             GrowthScratch scratch = makeGrowthScratch(image.m, image.n);
             spreadingLabels(*greyView, *labelView, celllevel, scratch);
+        } else if (module == "tavenor3-rows") {
+            GrowthScratch scratch = makeGrowthScratch(image.m, image.n);
+            spreadingLabelsRowMajor(GreyRows{greyRows.data(), image.m, image.n},
+                                    labelRows.data(), celllevel, scratch);
         } else {
             const CellSizeTable cellSize = allocateCellSizeTable(pixels);
             labellingCells(*greyView, *labelView, cellSize.get(),

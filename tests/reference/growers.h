@@ -68,6 +68,27 @@ inline void growWithModuleThroughRowsOnJunk(const matx& grey, matx& labels, doub
     }
 }
 
+// The same from the grey image by rows, as the binding gives a C-ordered array.
+template <bool kWideState>
+void growWithModuleFromRowsOnJunk(const matx& grey, matx& labels, double celllevel) {
+    GrowthScratch scratch = junkScratch(grey.m, grey.n, kWideState);
+    const std::size_t pixels = static_cast<std::size_t>(grey.m) * grey.n;
+    std::vector<double> greyRows(pixels);
+    for (int32_t r = 0; r < grey.m; ++r) {
+        for (int32_t c = 0; c < grey.n; ++c) {
+            greyRows[static_cast<std::size_t>(r) * grey.n + c] = grey.col[c][r];
+        }
+    }
+    std::vector<int32_t> rows(pixels, -7);
+    spreadingLabelsRowMajor(GreyRows{greyRows.data(), grey.m, grey.n}, rows.data(), celllevel,
+                            scratch);
+    for (int32_t r = 0; r < grey.m; ++r) {
+        for (int32_t c = 0; c < grey.n; ++c) {
+            labels.col[c][r] = rows[static_cast<std::size_t>(r) * grey.n + c];
+        }
+    }
+}
+
 // With scratch lists of exactly m*n entries.
 inline void growWithReference(const matx& grey, matx& labels, double celllevel) {
     std::vector<pixelPos> frontier(static_cast<std::size_t>(grey.m) * grey.n);

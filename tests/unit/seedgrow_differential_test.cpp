@@ -267,7 +267,8 @@ void expectAgreement(uint64_t seed, int32_t largest) {
     const Case c = randomCase(seed, largest);
     const std::vector<double> expected = grow(c, growWithReference);
     for (const Grower module :
-         {growWithModuleOnJunk, growWithModuleWideStateOnJunk, growWithModuleThroughRowsOnJunk}) {
+         {growWithModuleOnJunk, growWithModuleWideStateOnJunk, growWithModuleThroughRowsOnJunk,
+          growWithModuleFromRowsOnJunk<false>, growWithModuleFromRowsOnJunk<true>}) {
         ASSERT_NO_FATAL_FAILURE(expectSameLabels(c, seed, expected, grow(c, module)));
     }
 }

@@ -177,11 +177,13 @@ TEST_P(SpreadingLabels, GreyImageIsLeftAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(Growers, SpreadingLabels,
                          ::testing::Values(growWithModule, growWithModuleWideState,
-                                           growWithModuleThroughRowsOnJunk, growWithReference),
+                                           growWithModuleThroughRowsOnJunk,
+                                           growWithModuleFromRowsOnJunk<false>, growWithReference),
                          [](const ::testing::TestParamInfo<Grower>& param) {
                              return param.index == 0   ? "Module"
                                     : param.index == 1 ? "ModuleWideState"
                                     : param.index == 2 ? "ModuleThroughRows"
+                                    : param.index == 3 ? "ModuleFromRows"
                                                        : "Reference";
                          });
 
