@@ -1,12 +1,12 @@
 // cellkit._core: the toolbox's kernels for Python.
 //
 // The package (cellkit/__init__.py) checks and converts the arguments first: images arrive
-// as Fortran-ordered float64 arrays, or as C-ordered float64, uint8 or uint16 arrays that are
-// converted here (the labeller takes them by rows), and stacks as Fortran-ordered uint8
-// arrays, which is the column-major layout the kernels take, so element (r, c) of a numpy
-// image is the kernels' (row r, column c). Each function takes its outputs from numpy while
-// it holds the GIL, then releases the GIL for the kernel, which touches no Python object and
-// no shared state; so calls from several threads run at once.
+// as Fortran-ordered float64 arrays, which is the column-major layout the kernels take, or
+// as C-ordered float64, uint8 or uint16 arrays, which they take by rows (uint8 and uint16
+// converted to doubles here), and stacks as Fortran-ordered uint8 arrays; either way element
+// (r, c) of a numpy image is the kernels' (row r, column c). Each function takes its outputs
+// from numpy while it holds the GIL, then releases the GIL for the kernel, which touches no
+// Python object and no shared state; so calls from several threads run at once.
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -20,7 +20,6 @@
 
 #include "labeller/labeller.h"
 #include "matx/pixel_arrays.h"
-#include "matx/prefetch.h"
 #include "matx/view_handle.h"
 #include "mex/pixel_limit.h"
 #include "seedgrow/seedgrow.h"
@@ -79,63 +78,6 @@ void converting(const py::array& image, const ImageSize& size, GreyValues& grey,
     grey.data = grey.converted.get();
 }
 
-// The grey image as the kernels take it, column-major doubles: a Fortran-ordered float64
-// array as it is; a C-ordered float64, uint8 or uint16 one (numpy's own order, and the
-// depths microscopes give) converted here. numpy's conversion to Fortran order reads across
-// the rows, a line (and on a large image a page) per pixel; here a band of kBandRows rows is
-// read at a time, and each column's part of it written as one line.
-constexpr int32_t kBandRows = 8;
-constexpr int32_t kColumnsAhead = 16;
-
-template <class T>
-void transpose_band(const T* rowMajor, const ImageSize& size, int32_t top, double* columnMajor) {
-    const int32_t rows = std::min(kBandRows, size.rows - top);
-    const T* band = rowMajor + static_cast<std::size_t>(top) * size.cols;
-    for (int32_t c = 0; c < size.cols; ++c) {
-        double* column = columnMajor + static_cast<std::size_t>(c) * size.rows + top;
-        // The columns' lines lie a page or more apart: more streams than the processor
-        // follows by itself.
-        if (c + kColumnsAhead < size.cols) {
-            prefetchForWriting(column + kColumnsAhead * static_cast<std::size_t>(size.rows));
-        }
-        for (int32_t dr = 0; dr < rows; ++dr) {
-            column[dr] = static_cast<double>(band[static_cast<std::size_t>(dr) * size.cols + c]);
-        }
-    }
-}
-
-template <class T>
-void to_column_major(const py::array& image, const ImageSize& size, GreyValues& grey) {
-    converting<T>(image, size, grey, [&size](const T* rowMajor, double* columnMajor) {
-        for (int32_t top = 0; top < size.rows; top += kBandRows) {
-            transpose_band(rowMajor, size, top, columnMajor);
-        }
-    });
-}
-
-// The package gives one of the layouts above; anything else is refused rather than copied, as
-// a copy made here would hide a caller's mistake.
-GreyValues column_major_grey(const py::array& image, const ImageSize& size) {
-    GreyValues grey;
-    const auto flags = image.flags();
-    const bool fortran = (flags & py::array::f_style) != 0;
-    const bool c = (flags & py::array::c_style) != 0;
-    if (fortran && py::isinstance<py::array_t<double>>(image)) {
-        grey.data = static_cast<const double*>(image.data());
-    } else if (c && py::isinstance<py::array_t<double>>(image)) {
-        to_column_major<double>(image, size, grey);
-    } else if (c && py::isinstance<py::array_t<uint8_t>>(image)) {
-        to_column_major<uint8_t>(image, size, grey);
-    } else if (c && py::isinstance<py::array_t<uint16_t>>(image)) {
-        to_column_major<uint16_t>(image, size, grey);
-    } else {
-        throw py::type_error(
-            "image must be a Fortran-ordered float64 array, or a C-ordered float64, uint8 or "
-            "uint16 one");
-    }
-    return grey;
-}
-
 template <class T>
 void to_doubles(const py::array& image, const ImageSize& size, GreyValues& grey) {
     converting<T>(image, size, grey, [&size](const T* elements, double* doubles) {
@@ -143,23 +85,31 @@ void to_doubles(const py::array& image, const ImageSize& size, GreyValues& grey)
     });
 }
 
-// The labeller reads the grey image only to sort its pixels by level, row by row, so it
-// takes a C-ordered image by rows: a float64 array as it is, a uint8 or uint16 one converted
-// to doubles here in memory order. False for any other array, which goes by columns.
-bool row_major_grey(const py::array& image, const ImageSize& size, GreyValues& grey) {
-    if ((image.flags() & py::array::c_style) == 0) {
-        return false;
-    }
-    if (py::isinstance<py::array_t<double>>(image)) {
+// The grey image as the kernels take it. A C-ordered array (numpy's own order) by rows: a
+// float64 one as it is, a uint8 or uint16 one (the depths microscopes give) converted to
+// doubles here in memory order. A Fortran-ordered float64 array by columns, as it is. The
+// package gives one of these; anything else is refused rather than copied, as a copy made here
+// would hide a caller's mistake.
+GreyValues grey_values(const py::array& image, const ImageSize& size, bool& byRows) {
+    GreyValues grey;
+    const auto flags = image.flags();
+    byRows = (flags & py::array::c_style) != 0;
+    const bool fortran = (flags & py::array::f_style) != 0;
+    if (byRows && py::isinstance<py::array_t<double>>(image)) {
         grey.data = static_cast<const double*>(image.data());
-    } else if (py::isinstance<py::array_t<uint8_t>>(image)) {
+    } else if (byRows && py::isinstance<py::array_t<uint8_t>>(image)) {
         to_doubles<uint8_t>(image, size, grey);
-    } else if (py::isinstance<py::array_t<uint16_t>>(image)) {
+    } else if (byRows && py::isinstance<py::array_t<uint16_t>>(image)) {
         to_doubles<uint16_t>(image, size, grey);
+    } else if (fortran && py::isinstance<py::array_t<double>>(image)) {
+        byRows = false;
+        grey.data = static_cast<const double*>(image.data());
     } else {
-        return false;
+        throw py::type_error(
+            "image must be a Fortran-ordered float64 array, or a C-ordered float64, uint8 or "
+            "uint16 one");
     }
-    return true;
+    return grey;
 }
 
 // Python's numbering of the labeller's result, in place: 0 for the background, whether never
@@ -189,11 +139,8 @@ void number_cells(int32_t* labels, int32_t pixels) {
 Labels ombrisk(const py::array& image, double cellSizeLimit, double threshold,
                bool matlabLabels) {
     const ImageSize size = image_size(image);
-    GreyValues values;
-    const bool byRows = row_major_grey(image, size, values);
-    if (!byRows) {
-        values = column_major_grey(image, size);
-    }
+    bool byRows = false;
+    const GreyValues values = grey_values(image, size, byRows);
     // The kernels take views over non-const doubles but never write the grey image.
     auto* grey = const_cast<double*>(values.data);
     double maxGrey = 0.0;
@@ -227,8 +174,9 @@ Labels ombrisk(const py::array& image, double cellSizeLimit, double threshold,
 
 Labels tavenor3(const py::array& image, double celllevel) {
     const ImageSize size = image_size(image);
-    const GreyValues columnMajor = column_major_grey(image, size);
-    auto* grey = const_cast<double*>(columnMajor.data);
+    bool byRows = false;
+    const GreyValues values = grey_values(image, size, byRows);
+    auto* grey = const_cast<double*>(values.data);
     double maxGrey = 0.0;
     {
         py::gil_scoped_release unlocked;
@@ -242,9 +190,14 @@ Labels tavenor3(const py::array& image, double celllevel) {
     if (size.pixels > 0) {
         py::gil_scoped_release unlocked;
         GrowthScratch scratch = makeGrowthScratch(size.rows, size.cols);
-        ViewHandle greyView = make_view(grey, size.rows, size.cols);
         // Every element is written by the grower.
-        spreadingLabelsRowMajor(*greyView, out, celllevel, scratch, maxGrey);
+        if (byRows) {
+            spreadingLabelsRowMajor(GreyRows{grey, size.rows, size.cols}, out, celllevel, scratch,
+                                    maxGrey);
+        } else {
+            ViewHandle greyView = make_view(grey, size.rows, size.cols);
+            spreadingLabelsRowMajor(*greyView, out, celllevel, scratch, maxGrey);
+        }
     }
     return result;
 }

@@ -1,5 +1,5 @@
 """Argument checks and conversions shared by the functions: images to what the kernels'
-module takes (float64 column-major blocks, or the C-ordered arrays it converts itself),
+module takes (float64 by rows or by columns, or the C-ordered arrays it converts itself),
 parameters to doubles as MATLAB passes them, and the layout keywords."""
 
 from __future__ import annotations
@@ -50,22 +50,25 @@ def real_image(image: npt.ArrayLike, name: str) -> np.ndarray:
     return array
 
 
-# C-ordered images of these dtypes go to the kernels' module as they are: it converts them
-# faster than numpy does (to float64 in column-major order, or for the labeller, which reads
-# an image by rows, to float64 as they lie; a float64 one it reads as it is).
+# C-ordered images of these dtypes go to the kernels' module as they are: the kernels read an
+# image by rows as it lies, a float64 one as it is, and the module converts the others to
+# float64 faster than numpy does.
 CONVERTED_BY_CORE = (np.dtype(np.float64), np.dtype(np.uint8), np.dtype(np.uint16))
 
 
 def grey_image(image: npt.ArrayLike, name: str) -> np.ndarray:
-    """The image as the kernels' module takes it: float64 in column-major (Fortran) order, or
-    a C-ordered float64, uint8 or uint16 array, which the module converts itself."""
+    """The image as the kernels' module takes it: a C-ordered float64, uint8 or uint16 array,
+    which it reads by rows, or float64 in column-major (Fortran) order."""
     array = real_image(image, name)
     rows, cols = array.shape
     if rows > INT32_MAX or cols > INT32_MAX or rows * cols > INT32_MAX:
         raise ValueError(f"{name}: {_core.IMAGE_TOO_LARGE}")
     if array.flags.c_contiguous and array.dtype in CONVERTED_BY_CORE:
         return array
-    # numpy rounds to the nearest double, as double() does (int64 beyond 2^53 included).
+    # numpy rounds to the nearest double, as double() does (int64 beyond 2^53 included),
+    # keeping a C-ordered image's order, which then needs no transposing.
+    if array.flags.c_contiguous:
+        return np.ascontiguousarray(array, dtype=np.float64)
     return np.asfortranarray(array, dtype=np.float64)
 
 
