@@ -103,7 +103,7 @@ bool isSeed(double grey, double celllevel) {
 
 // The grey image as the grower reads it: one block by columns (a matx view, as MATLAB holds
 // an image) or by rows (as numpy holds one). The passes over every value go in its memory
-// order; the few reads of single values go through `at`.
+// order, with the frame (visitingFrame); the few reads of single values go through `at`.
 struct GreyImage {
     const double* values;
     int32_t m;
@@ -115,32 +115,6 @@ struct GreyImage {
                       : values[static_cast<int64_t>(c) * m + r];
     }
 };
-
-// Calls visit(r, c, value) for every pixel in the image's memory order, as long as visit
-// returns true; returns whether every pixel was visited.
-template <class Visit>
-bool visitingInMemoryOrder(const GreyImage& grey, Visit visit) {
-    if (grey.byRows) {
-        for (int32_t r = 0; r < grey.m; ++r) {
-            const double* row = grey.values + static_cast<int64_t>(r) * grey.n;
-            for (int32_t c = 0; c < grey.n; ++c) {
-                if (!visit(r, c, row[c])) {
-                    return false;
-                }
-            }
-        }
-        return true;
-    }
-    for (int32_t c = 0; c < grey.n; ++c) {
-        const double* column = grey.values + static_cast<int64_t>(c) * grey.m;
-        for (int32_t r = 0; r < grey.m; ++r) {
-            if (!visit(r, c, column[r])) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
 
 // Rows outer, columns inner (the storage order of an image by rows only): seed labels are
 // numbered row by row. Hands each seed, in that order, to `onSeed` with its label; returns
@@ -170,37 +144,6 @@ int32_t firstLabelsOfRows(uint64_t* rowLabels, int32_t m) {
         rowLabels[r + 1] += rowLabels[r];
     }
     return static_cast<int32_t>(rowLabels[m]);
-}
-
-// The same labels as plantingSeeds, found in storage order, which reads the image once from
-// end to end instead of a pixel a column apart. By columns, the seeds of each row are counted
-// first, so that each row's first label is known, and within a row the columns come in
-// increasing order. `rowLabels` has room for m + 1 counts. Hands each seed to `onSeed` with
-// its label; returns the number of seeds. (The sort by grey value plants the seeds the same
-// way in its own two passes where it sorts by counting; this is for the images it sorts by
-// comparison.)
-template <class OnSeed>
-CELLKIT_PHASE
-int32_t plantingSeedsInStorageOrder(const GreyImage& grey, double celllevel, uint64_t* rowLabels,
-                                    OnSeed onSeed) {
-    if (grey.byRows) {
-        return plantingSeeds(grey, celllevel, onSeed);
-    }
-    std::fill(rowLabels, rowLabels + grey.m + 1, 0);
-    visitingInMemoryOrder(grey, [&](int32_t r, int32_t, double value) {
-        if (isSeed(value, celllevel)) {
-            ++rowLabels[r + 1];
-        }
-        return true;
-    });
-    const int32_t seeds = firstLabelsOfRows(rowLabels, grey.m);
-    visitingInMemoryOrder(grey, [&](int32_t r, int32_t c, double value) {
-        if (isSeed(value, celllevel)) {
-            onSeed(static_cast<int32_t>(++rowLabels[r]), c, r);
-        }
-        return true;
-    });
-    return seeds;
 }
 
 // Where the labels are written: B's column-major doubles, or, for a host that returns
@@ -359,10 +302,11 @@ struct Frame {
     }
 };
 
-// Calls visit(r, framed, memory index, value) for every pixel of the image whose values
-// the frame was laid for, in memory order, line by line.
+// Calls visit(r, framed index, memory index, value) for every pixel of the image whose values
+// the frame was laid for, in memory order, line by line, as long as visit returns true;
+// returns whether every pixel was visited.
 template <class State, class Visit>
-void visitingFrame(const Frame<State>& frame, const double* values, Visit visit) {
+bool visitingFrame(const Frame<State>& frame, const double* values, Visit visit) {
     // In locals: the visit writes state words, which the compiler must assume may be them.
     const int32_t lines = State::kByRows ? frame.m : frame.n;
     const int32_t inner = frame.inner;
@@ -371,9 +315,12 @@ void visitingFrame(const Frame<State>& frame, const double* values, Visit visit)
         const auto first = static_cast<int32_t>(static_cast<int64_t>(line) * inner);
         const int64_t firstFramed = (line + 1) * lineLength + 1;
         for (int32_t k = 0; k < inner; ++k) {
-            visit(State::kByRows ? line : k, firstFramed + k, first + k, values[first + k]);
+            if (!visit(State::kByRows ? line : k, firstFramed + k, first + k, values[first + k])) {
+                return false;
+            }
         }
     }
+    return true;
 }
 
 template <class State>
@@ -471,12 +418,15 @@ bool hasCountingKey(double value, int32_t largestKey) {
 // they can be sorted by counting; else returns false, and the counts are of no use.
 // table[0, largestKey + 2) and rowSeeds[0, m + 1) are cleared first. Checking and counting in
 // one pass reads the grey values once: on a large image each pass over them waits for memory.
-bool countingByKey(const GreyImage& grey, double celllevel, double limit, int32_t largestKey,
-                   uint64_t* table, uint64_t* rowSeeds, int32_t& topKey) {
+template <class State>
+bool countingByKey(const Frame<State>& frame, const double* values, double celllevel,
+                   double limit, int32_t largestKey, uint64_t* table, uint64_t* rowSeeds,
+                   int32_t& topKey) {
     std::fill(table, table + largestKey + 2, 0);
-    std::fill(rowSeeds, rowSeeds + grey.m + 1, 0);
+    std::fill(rowSeeds, rowSeeds + frame.m + 1, 0);
     int32_t top = 0;
-    const bool counted = visitingInMemoryOrder(grey, [&](int32_t r, int32_t, double value) {
+    const bool counted = visitingFrame(frame, values, [&](int32_t r, int64_t, int32_t,
+                                                          double value) {
         if (isSeed(value, celllevel)) {
             ++rowSeeds[r + 1];
         } else if (isClaimable(value, celllevel, limit)) {
@@ -514,7 +464,7 @@ int64_t claimLevelOfKey(const LevelTable& levels, int32_t key) {
 // number, else -1 (none planted).
 template <class State>
 CELLKIT_PHASE
-int32_t sortingClaimable(const Frame<State>& frame, const GreyImage& grey, double celllevel,
+int32_t sortingClaimable(const Frame<State>& frame, const double* values, double celllevel,
                          const LevelTable& levels, double limit, int32_t* order,
                          uint64_t* table, uint64_t* rowLabels, int32_t& seeds) {
     const int32_t pixels = frame.m * frame.n;
@@ -525,7 +475,7 @@ int32_t sortingClaimable(const Frame<State>& frame, const GreyImage& grey, doubl
     // is needed.
     const auto largestKey = static_cast<int32_t>(std::min<double>(pixels, std::floor(limit)));
     int32_t topKey = 0;
-    if (countingByKey(grey, celllevel, limit, largestKey, table, rowLabels, topKey)) {
+    if (countingByKey(frame, values, celllevel, limit, largestKey, table, rowLabels, topKey)) {
         seeds = firstLabelsOfRows(rowLabels, frame.m);
         // table[key] becomes the key's rank in its high half and, in its low half, the next
         // place of its pixels, from the first on (places stay below 2^31).
@@ -545,8 +495,8 @@ int32_t sortingClaimable(const Frame<State>& frame, const GreyImage& grey, doubl
         }
         // Memory order, one pass over the grey values, the frame, the table and the order.
         typename State::Word* state = frame.state;
-        visitingFrame(frame, grey.values, [&](int32_t r, int64_t framed, int32_t memoryIndex,
-                                              double value) {
+        visitingFrame(frame, values, [&](int32_t r, int64_t framed, int32_t memoryIndex,
+                                         double value) {
             if (isSeed(value, celllevel)) {
                 const auto label = static_cast<uint32_t>(++rowLabels[r]);
                 state[framed] = plantedSeed<State>(label);
@@ -556,11 +506,11 @@ int32_t sortingClaimable(const Frame<State>& frame, const GreyImage& grey, doubl
                 state[framed] = State::freeWithRank(entry >> 32);
                 order[entry & kPlace] = listedPixel<State>(framed, memoryIndex);
             }
+            return true;
         });
         return static_cast<int32_t>(start);
     }
-    // By memory index: element p of grey.values.
-    const double* values = grey.values;
+    // By memory index: element p of `values`.
     int32_t count = 0;
     for (int32_t p = 0; p < pixels; ++p) {
         if (isClaimable(values[p], celllevel, limit)) {
@@ -586,6 +536,34 @@ int32_t sortingClaimable(const Frame<State>& frame, const GreyImage& grey, doubl
         order[k] = listedPixel<State>(framed, p);
     }
     return count;
+}
+
+// The same labels as plantingSeeds, found in the image's memory order, which reads it once
+// from end to end instead of a pixel a column apart: the seeds of each row are counted first,
+// so that each row's first label is known, and within a row the columns come in increasing
+// order in either layout. `rowLabels` has room for m + 1 counts. Hands each seed to `onSeed`
+// with its label and framed index; returns the number of seeds. (The sort by grey value
+// plants the seeds the same way in its own two passes where it sorts by counting; this is
+// for the images it sorts by comparison.)
+template <class State, class OnSeed>
+CELLKIT_PHASE
+int32_t plantingSeedsInStorageOrder(const Frame<State>& frame, const double* values,
+                                    double celllevel, uint64_t* rowLabels, OnSeed onSeed) {
+    std::fill(rowLabels, rowLabels + frame.m + 1, 0);
+    visitingFrame(frame, values, [&](int32_t r, int64_t, int32_t, double value) {
+        if (isSeed(value, celllevel)) {
+            ++rowLabels[r + 1];
+        }
+        return true;
+    });
+    const int32_t seeds = firstLabelsOfRows(rowLabels, frame.m);
+    visitingFrame(frame, values, [&](int32_t r, int64_t framed, int32_t, double value) {
+        if (isSeed(value, celllevel)) {
+            onSeed(static_cast<uint32_t>(++rowLabels[r]), framed);
+        }
+        return true;
+    });
+    return seeds;
 }
 
 // --- The walk -------------------------------------------------------------------------------
@@ -957,7 +935,7 @@ void growingLabels(const GreyImage& grey, const LabelImage& labels, double celll
     Entry* entries = scratch.entries.get();
     // The seeds' row counts borrow `entries`, which the seeds' entries fill only after.
     int32_t seeds = -1;
-    const int32_t byGreyCount = sortingClaimable(frame, grey, celllevel, levels, stopLevel,
+    const int32_t byGreyCount = sortingClaimable(frame, grey.values, celllevel, levels, stopLevel,
                                                  byGrey, scratch.claimed.get(), entries, seeds);
     if (seeds >= 0) {
         const int32_t pixels = grey.m * grey.n;
@@ -966,11 +944,10 @@ void growingLabels(const GreyImage& grey, const LabelImage& labels, double celll
             entries[label - 1] = entryOf(label, p);
         }
     } else {
-        seeds = plantingSeedsInStorageOrder(grey, celllevel, scratch.claimed.get(),
-                                            [&](int32_t label, int32_t column, int32_t row) {
-            const int64_t p = frame.framedAt(row, column);
-            frame.state[p] = plantedSeed<State>(static_cast<uint32_t>(label));
-            entries[label - 1] = entryOf(static_cast<uint32_t>(label), p);
+        seeds = plantingSeedsInStorageOrder(frame, grey.values, celllevel, scratch.claimed.get(),
+                                            [&](uint32_t label, int64_t p) {
+            frame.state[p] = plantedSeed<State>(label);
+            entries[label - 1] = entryOf(label, p);
         });
     }
     if (seeds == 0) {
@@ -995,36 +972,38 @@ void growingLabels(const GreyImage& grey, const LabelImage& labels, double celll
     writingLabels(frame, labels);
 }
 
+// The frame laid as the image lies, with either state word.
+template <class Words>
+void growingLaidAs(const GreyImage& grey, const LabelImage& labels, double celllevel,
+                   double maxGrey, GrowthScratch& scratch) {
+    if (grey.byRows) {
+        growingLabels<FramedState<Words, true>>(grey, labels, celllevel, maxGrey, scratch);
+    } else {
+        growingLabels<FramedState<Words, false>>(grey, labels, celllevel, maxGrey, scratch);
+    }
+}
+
 void growingInto(const GreyImage& grey, const LabelImage& labels, double celllevel,
                  GrowthScratch& scratch, double knownMaxGrey) {
     const int32_t pixels = grey.m * grey.n;
+    if (pixels == 0) {
+        return;
+    }
     const double maxGrey =
         knownMaxGrey == kLargestGreyToFind ? maximumGrey(grey.values, pixels) : knownMaxGrey;
     if (!(maxGrey >= kFirstLevel)) {
         growingWithoutLevels(grey, labels, celllevel);
-        return;
-    }
-    if (scratch.wideState) {
-        if (grey.byRows) {
-            growingLabels<FramedState<WideState, true>>(grey, labels, celllevel, maxGrey, scratch);
-        } else {
-            growingLabels<FramedState<WideState, false>>(grey, labels, celllevel, maxGrey,
-                                                         scratch);
-        }
-    } else if (grey.byRows) {
-        growingLabels<FramedState<NarrowState, true>>(grey, labels, celllevel, maxGrey, scratch);
+    } else if (scratch.wideState) {
+        growingLaidAs<WideState>(grey, labels, celllevel, maxGrey, scratch);
     } else {
-        growingLabels<FramedState<NarrowState, false>>(grey, labels, celllevel, maxGrey, scratch);
+        growingLaidAs<NarrowState>(grey, labels, celllevel, maxGrey, scratch);
     }
 }
 
-// An image without pixels has nothing to grow, and a view of it may have no column to point at.
-void growingFromColumns(const matx& grey, const LabelImage& labels, double celllevel,
-                        GrowthScratch& scratch, double maxGrey) {
-    if (grey.m > 0 && grey.n > 0) {
-        growingInto(GreyImage{grey.col[0], grey.m, grey.n, false}, labels, celllevel, scratch,
-                    maxGrey);
-    }
+// A view without elements may have no column to point at.
+GreyImage columnsOf(const matx& grey) {
+    const bool empty = grey.m <= 0 || grey.n <= 0;
+    return {empty ? nullptr : grey.col[0], grey.m, grey.n, false};
 }
 
 }  // namespace
@@ -1033,24 +1012,21 @@ void spreadingLabels(const matx& grey, matx& labels, double celllevel, GrowthScr
                      double maxGrey) {
     LabelImage out;
     out.columns = &labels;
-    growingFromColumns(grey, out, celllevel, scratch, maxGrey);
+    growingInto(columnsOf(grey), out, celllevel, scratch, maxGrey);
 }
 
 void spreadingLabelsRowMajor(const matx& grey, int32_t* labels, double celllevel,
                              GrowthScratch& scratch, double maxGrey) {
     LabelImage out;
     out.rows = labels;
-    growingFromColumns(grey, out, celllevel, scratch, maxGrey);
+    growingInto(columnsOf(grey), out, celllevel, scratch, maxGrey);
 }
 
 void spreadingLabelsRowMajor(const GreyRows& grey, int32_t* labels, double celllevel,
                              GrowthScratch& scratch, double maxGrey) {
-    if (grey.m > 0 && grey.n > 0) {
-        LabelImage out;
-        out.rows = labels;
-        growingInto(GreyImage{grey.values, grey.m, grey.n, true}, out, celllevel, scratch,
-                    maxGrey);
-    }
+    LabelImage out;
+    out.rows = labels;
+    growingInto(GreyImage{grey.values, grey.m, grey.n, true}, out, celllevel, scratch, maxGrey);
 }
 
 double maximumGrey(const double* grey, int32_t count) {

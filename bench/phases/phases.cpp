@@ -18,6 +18,7 @@
 #include "labeller/labeller.h"
 #include "matx/view_handle.h"
 #include "seedgrow/seedgrow.h"
+#include "tests/reference/row_major.h"
 
 namespace {
 
@@ -69,16 +70,10 @@ int main(int argc, char** argv) {
 
     const int32_t pixels = image.m * image.n;
     std::vector<double> labels(image.pixels.size());
-    std::vector<double> greyRows(image.pixels.size());
-    std::vector<int32_t> labelRows(image.pixels.size());
-    for (int32_t r = 0; r < image.m; ++r) {
-        for (int32_t c = 0; c < image.n; ++c) {
-            greyRows[static_cast<std::size_t>(r) * image.n + c] =
-                image.pixels[static_cast<std::size_t>(c) * image.m + r];
-        }
-    }
     ViewHandle greyView = make_view(image.pixels.data(), image.m, image.n);
     ViewHandle labelView = make_view(labels.data(), image.m, image.n);
+    const std::vector<double> greyRows = valuesByRows(*greyView);
+    std::vector<int32_t> labelRows(image.pixels.size());
     double best = 1e300;
     for (int run = 0; run < runs; ++run) {
         const auto start = std::chrono::steady_clock::now();

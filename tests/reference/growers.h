@@ -10,6 +10,7 @@
 
 #include "matx/matx.h"
 #include "seedgrow/seedgrow.h"
+#include "tests/reference/row_major.h"
 #include "tests/reference/seedgrow_reference.h"
 
 using Grower = void (*)(const matx& grey, matx& labels, double celllevel);
@@ -61,32 +62,18 @@ inline void growWithModuleThroughRowsOnJunk(const matx& grey, matx& labels, doub
     const double maxGrey =
         grey.m * grey.n > 0 ? maximumGrey(grey.col[0], grey.m * grey.n) : 0.0;
     spreadingLabelsRowMajor(grey, rows.data(), celllevel, scratch, maxGrey);
-    for (int32_t r = 0; r < grey.m; ++r) {
-        for (int32_t c = 0; c < grey.n; ++c) {
-            labels.col[c][r] = rows[static_cast<std::size_t>(r) * grey.n + c];
-        }
-    }
+    labelsFromRows(rows, labels);
 }
 
 // The same from the grey image by rows, as the binding gives a C-ordered array.
 template <bool kWideState>
 void growWithModuleFromRowsOnJunk(const matx& grey, matx& labels, double celllevel) {
     GrowthScratch scratch = junkScratch(grey.m, grey.n, kWideState);
-    const std::size_t pixels = static_cast<std::size_t>(grey.m) * grey.n;
-    std::vector<double> greyRows(pixels);
-    for (int32_t r = 0; r < grey.m; ++r) {
-        for (int32_t c = 0; c < grey.n; ++c) {
-            greyRows[static_cast<std::size_t>(r) * grey.n + c] = grey.col[c][r];
-        }
-    }
-    std::vector<int32_t> rows(pixels, -7);
+    const std::vector<double> greyRows = valuesByRows(grey);
+    std::vector<int32_t> rows(greyRows.size(), -7);
     spreadingLabelsRowMajor(GreyRows{greyRows.data(), grey.m, grey.n}, rows.data(), celllevel,
                             scratch);
-    for (int32_t r = 0; r < grey.m; ++r) {
-        for (int32_t c = 0; c < grey.n; ++c) {
-            labels.col[c][r] = rows[static_cast<std::size_t>(r) * grey.n + c];
-        }
-    }
+    labelsFromRows(rows, labels);
 }
 
 // With scratch lists of exactly m*n entries.

@@ -14,6 +14,7 @@
 #include "labeller/labeller.h"
 #include "matx/view_handle.h"
 #include "tests/reference/labeller_reference.h"
+#include "tests/reference/row_major.h"
 #include "tests/unit/random_choice.h"
 
 namespace {
@@ -142,25 +143,15 @@ Result run(const Case& c, Driver driver, double labelsOnEntry = 0) {
 template <bool kGreyByRows>
 void labellingCellsThroughRows(const matx& grey, matx& labels, int32_t* cellSize,
                                double maxGrey, double cellSizeLimit, double threshold) {
-    const size_t pixels = static_cast<size_t>(grey.m) * grey.n;
-    std::vector<int32_t> rows(pixels, -7);
+    std::vector<int32_t> rows(static_cast<size_t>(grey.m) * grey.n, -7);
     if (kGreyByRows) {
-        std::vector<double> greyRows(pixels);
-        for (int32_t r = 0; r < grey.m; ++r) {
-            for (int32_t c = 0; c < grey.n; ++c) {
-                greyRows[static_cast<size_t>(r) * grey.n + c] = grey.col[c][r];
-            }
-        }
+        const std::vector<double> greyRows = valuesByRows(grey);
         labellingCellsRowMajor(GreyRows{greyRows.data(), grey.m, grey.n}, rows.data(), cellSize,
                                maxGrey, cellSizeLimit, threshold);
     } else {
         labellingCellsRowMajor(grey, rows.data(), cellSize, maxGrey, cellSizeLimit, threshold);
     }
-    for (int32_t r = 0; r < grey.m; ++r) {
-        for (int32_t c = 0; c < grey.n; ++c) {
-            labels.col[c][r] = rows[static_cast<size_t>(r) * grey.n + c];
-        }
-    }
+    labelsFromRows(rows, labels);
 }
 
 void expectAgreement(uint64_t seed, const Shape& shape) {
