@@ -87,13 +87,20 @@ constexpr int32_t kMargin = kWindowHalfWidth;
 
 // Per pixel, one 32-bit word: its label as written in the low bits (kNotFlooded, kFlooded, or
 // a cell label, which may since have been merged away and then resolves through `parent`),
-// whether pairs are examined from it (rows and columns 1 .. size-2, set once), and which
-// queues hold it. A flood, a claim and a merge read and write the words of a pixel and its
-// four neighbours, so keeping label and flags together spares a second array's cache lines.
-// Labels stay below 2^28: at most one for every 11 pixels of fewer than 2^31 is issued.
+// whether pairs are examined from it (rows and columns 1 .. size-2, set once), whether it
+// has been queued for growth, and whether the merge queue holds it. A flood, a claim and a
+// merge read and write the words of a pixel and its four neighbours, so keeping label and
+// flags together spares a second array's cache lines. Labels stay below 2^28: at most one
+// for every 11 pixels of fewer than 2^31 is issued.
+//
+// The growth flag is set once and never cleared: only a flooded pixel is queued, and a
+// queued pixel leaves the flooded state (claimed by the pass that takes it from the queue,
+// or stamped before) for good, so it is never to be queued again. Clearing the flag when a
+// pass takes the pixel would only let the joins of that same pass queue it once more, for
+// the next pass to find it no longer flooded.
 constexpr uint32_t kLabelBits = 0x0FFFFFFFu;
 constexpr uint32_t kMergePosition = 1u << 28;
-constexpr uint32_t kInGrowthQueue = 1u << 29;
+constexpr uint32_t kQueuedForGrowth = 1u << 29;
 constexpr uint32_t kInMergeQueue = 1u << 30;
 
 struct Flood {
@@ -187,8 +194,8 @@ int32_t issueLabel(Flood& f) {
 }
 
 void queueGrowth(Flood& f, int32_t p) {
-    if ((f.state[p] & (kLabelBits | kInGrowthQueue)) == kFlooded) {
-        f.state[p] |= kInGrowthQueue;
+    if ((f.state[p] & (kLabelBits | kQueuedForGrowth)) == kFlooded) {
+        f.state[p] |= kQueuedForGrowth;
         f.growthQueue.push_back(p);
     }
 }
@@ -230,8 +237,8 @@ bool meetNeighbour(Flood& f, int32_t q, int32_t label) {
     const uint32_t state = f.state[q];
     const int32_t written = writtenLabel(state);
     if (written == kFlooded) {
-        if (!(state & kInGrowthQueue)) {
-            f.state[q] = state | kInGrowthQueue;
+        if (!(state & kQueuedForGrowth)) {
+            f.state[q] = state | kQueuedForGrowth;
             f.growthQueue.push_back(q);
         }
         return false;
@@ -340,7 +347,7 @@ void fetchCountsAround(const Flood& f, int32_t p) {
 }
 
 // Pixel p becomes part of cell `label`, by growth or by a stamp.
-void joinCell(Flood& f, int32_t p, int32_t label) {
+CELLKIT_INLINE_STEP void joinCell(Flood& f, int32_t p, int32_t label) {
     const int32_t written = writtenLabel(f.state[p]);
     if (written == kFlooded) {
         countFloodedLoss(f, p);
@@ -396,7 +403,6 @@ void growingCells(Flood& f) {
             fetchStateAround(f, f.frontier[k + kPrefetchAhead]);
         }
         const int32_t p = f.frontier[k];
-        f.state[p] &= ~kInGrowthQueue;
         // A stamp may have taken a queued pixel since it was queued.
         if (isFlooded(f, p)) {
             f.claims.emplace_back(p, firstNeighbouringCell(f, p));
@@ -483,7 +489,7 @@ void findingNewCells(Flood& f) {
     windows.clear();
 }
 
-void watch(Flood& f, int32_t label, int32_t position) {
+CELLKIT_INLINE_STEP void watch(Flood& f, int32_t label, int32_t position) {
     f.watches.push_back({position, f.firstWatch[label]});
     f.firstWatch[label] = static_cast<int32_t>(f.watches.size() - 1);
 }
