@@ -300,13 +300,16 @@ void noteWindowsReachingSeedCount(Flood& f, int32_t first) {
 }
 
 // Pixel p has just flooded: every window holding it gains a flooded pixel, and the window
-// centres that reach the seed count on the way are noted for this level's search.
+// centres that reach the seed count on the way are noted for this level's search. The
+// stride is read once: a count's word is stored as bytes, which may be any object, so the
+// compiler would read f.stride again after every row.
 void countFloodedGain(Flood& f, int32_t p) {
     const uint64_t ones = oneInEachWindowByte();
     const int32_t first = firstWindowAround(f, p);
+    const int32_t stride = f.stride;
     uint8_t* count = f.floodedInWindow + first;
     bool mayReach = false;
-    for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
+    for (int32_t dr = 0; dr < kWindowSide; ++dr, count += stride) {
         const uint64_t counts = loadWord(count) + ones;
         storeWord(count, counts);
         mayReach |= mayHoldByte(counts, kMinFloodedInWindow);
@@ -320,8 +323,9 @@ void countFloodedGain(Flood& f, int32_t p) {
 // it, so no count falls below 0.
 void countFloodedLoss(Flood& f, int32_t p) {
     const uint64_t ones = oneInEachWindowByte();
+    const int32_t stride = f.stride;
     uint8_t* count = f.floodedInWindow + firstWindowAround(f, p);
-    for (int32_t dr = 0; dr < kWindowSide; ++dr, count += f.stride) {
+    for (int32_t dr = 0; dr < kWindowSide; ++dr, count += stride) {
         storeWord(count, loadWord(count) - ones);
     }
 }
@@ -348,6 +352,9 @@ void fetchCountsAround(const Flood& f, int32_t p) {
 
 // Pixel p becomes part of cell `label`, by growth or by a stamp.
 CELLKIT_INLINE_STEP void joinCell(Flood& f, int32_t p, int32_t label) {
+    // Read once, before the counts' and the state's stores, which the compiler cannot tell
+    // from f.stride.
+    const int32_t stride = f.stride;
     const int32_t written = writtenLabel(f.state[p]);
     if (written == kFlooded) {
         countFloodedLoss(f, p);
@@ -369,10 +376,10 @@ CELLKIT_INLINE_STEP void joinCell(Flood& f, int32_t p, int32_t label) {
     if (meetNeighbour(f, p - 1, label) && isMergePosition(f, p - 1)) {
         queueMerge(f, p - 1);
     }
-    if (meetNeighbour(f, p - f.stride, label) && isMergePosition(f, p - f.stride)) {
-        queueMerge(f, p - f.stride);
+    if (meetNeighbour(f, p - stride, label) && isMergePosition(f, p - stride)) {
+        queueMerge(f, p - stride);
     }
-    const bool pairWithNextRow = meetNeighbour(f, p + f.stride, label);
+    const bool pairWithNextRow = meetNeighbour(f, p + stride, label);
     if ((pairWithNextColumn || pairWithNextRow) && isMergePosition(f, p)) {
         queueMerge(f, p);
     }
