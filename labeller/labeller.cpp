@@ -62,13 +62,13 @@
 // floor of the work: about 540 instructions a pixel in all (bench/README.md, phase by
 // phase). What those tests find is data no branch predictor can learn, four to five wrong
 // guesses a pixel. The flood's touch test only reads, and combines its four tests into one
-// branch; the tests of the growth passes stay branches, because a pixel's neighbours are
-// queued only when they wait to be claimed, and writing every neighbour's word back, as a
-// branch-free form must, costs more on a large image (each a cache line to write out) than
-// the guesses save on a small one. Nor can a level be shared among threads: stamps and
-// merges take effect at once for what follows them in row-major order, so threads would have
-// to meet after every pass of every level, tens of thousands of times for a 16-bit image, at
-// a cost above the work.
+// branch. A join tests each neighbour for another cell without a branch; its test for a
+// pixel waiting to be claimed stays a branch, because only such a pixel is queued and
+// flagged, and writing every neighbour's word back, as a branch-free form must, costs more
+// on a large image (each a cache line to write out) than the guesses save on a small one.
+// Nor can a level be shared among threads: stamps and merges take effect at once for what
+// follows them in row-major order, so threads would have to meet after every pass of every
+// level, tens of thousands of times for a 16-bit image, at a cost above the work.
 
 namespace {
 
@@ -232,7 +232,10 @@ bool isMergePosition(const Flood& f, int32_t p) {
 
 // What pixel p joining cell `label` means for its neighbour q: a flooded q is queued for the
 // next growth pass; the result is whether q lies in another cell, so that the pair of p and q
-// may merge.
+// may merge. Whether q is a cell at all follows the shapes of the image, which no processor
+// can guess, so that answer is not a branch: the entry of q's label in `parent` is read
+// whatever the label (0 and 1 are their own entries), and only a label merged away, which
+// is seldom, is followed.
 bool meetNeighbour(Flood& f, int32_t q, int32_t label) {
     const uint32_t state = f.state[q];
     const int32_t written = writtenLabel(state);
@@ -243,7 +246,10 @@ bool meetNeighbour(Flood& f, int32_t q, int32_t label) {
         }
         return false;
     }
-    return written >= kFirstCellLabel && labelAt(f, q) != label;
+    if (f.parent[written] != written) {
+        return labelAt(f, q) != label;
+    }
+    return (written >= kFirstCellLabel) & (written != label);
 }
 
 // The windows holding pixel p are the ones centred within two rows and two columns of it;
