@@ -236,7 +236,7 @@ bool isMergePosition(const Flood& f, int32_t p) {
 // can guess, so that answer is not a branch: the entry of q's label in `parent` is read
 // whatever the label (0 and 1 are their own entries), and only a label merged away, which
 // is seldom, is followed.
-bool meetNeighbour(Flood& f, int32_t q, int32_t label) {
+CELLKIT_INLINE_STEP bool meetNeighbour(Flood& f, int32_t q, int32_t label) {
     const uint32_t state = f.state[q];
     const int32_t written = writtenLabel(state);
     if (written == kFlooded) {

@@ -12,9 +12,10 @@
 #endif
 
 // Marks a step that a phase takes for every pixel and that is called from more than one
-// place (a join, by a growth pass and by a stamp). The compiler keeps such a step a call of
-// its own, whose saving and restoring of registers costs about as much as a short step's
-// work; marked, it is written out where it is called, in every build.
+// place (a join, by a growth pass and by a stamp; its meeting with each of the four
+// neighbours). The compiler keeps such a step a call of its own, whose saving and restoring
+// of registers costs about as much as a short step's work; marked, it is written out where
+// it is called, in every build.
 #if defined(__GNUC__) || defined(__clang__)
 #define CELLKIT_INLINE_STEP __attribute__((always_inline)) inline
 #else
