@@ -59,7 +59,7 @@
 // quarter of the pixels are merge positions to examine; each of these events tests the
 // pixel's four neighbours in a fixed order, keeps five rows of window counts, and follows
 // labels to their survivors. Those are the rules the result depends on, so they are the
-// floor of the work: about 570 instructions a pixel in all (bench/README.md, phase by
+// floor of the work: about 540 instructions a pixel in all (bench/README.md, phase by
 // phase). What those tests find is data no branch predictor can learn, three to four wrong
 // guesses a pixel. The flood's touch test only reads, and combines its four tests into one
 // branch. A join tests each neighbour for another cell without a branch; its test for a
