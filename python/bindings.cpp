@@ -57,16 +57,17 @@ ImageSize image_size(const py::array& image) {
             static_cast<int32_t>(rows * cols)};
 }
 
-// The grey image as doubles: the caller's array itself, or a conversion held here.
+// The grey image as doubles, by rows or by columns: the caller's array itself, or a
+// conversion held here.
 struct GreyValues {
     const double* data = nullptr;
+    bool byRows = false;
     PixelArray<double> converted;
 };
 
-// The caller's `T` elements to grey.converted by convert(elements, doubles), without the GIL.
-template <class T, class Convert>
-void converting(const py::array& image, const ImageSize& size, GreyValues& grey,
-                Convert convert) {
+// The caller's `T` elements to doubles in grey.converted, in memory order, without the GIL.
+template <class T>
+void to_doubles(const py::array& image, const ImageSize& size, GreyValues& grey) {
     if (size.pixels == 0) {
         return;
     }
@@ -74,15 +75,8 @@ void converting(const py::array& image, const ImageSize& size, GreyValues& grey,
     grey.converted =
         allocatePixelArray<double>(static_cast<std::size_t>(size.pixels), PixelPages::atOnce);
     py::gil_scoped_release unlocked;
-    convert(elements, grey.converted.get());
+    std::copy(elements, elements + size.pixels, grey.converted.get());
     grey.data = grey.converted.get();
-}
-
-template <class T>
-void to_doubles(const py::array& image, const ImageSize& size, GreyValues& grey) {
-    converting<T>(image, size, grey, [&size](const T* elements, double* doubles) {
-        std::copy(elements, elements + size.pixels, doubles);
-    });
 }
 
 // The grey image as the kernels take it. A C-ordered array (numpy's own order) by rows: a
@@ -90,19 +84,20 @@ void to_doubles(const py::array& image, const ImageSize& size, GreyValues& grey)
 // doubles here in memory order. A Fortran-ordered float64 array by columns, as it is. The
 // package gives one of these; anything else is refused rather than copied, as a copy made here
 // would hide a caller's mistake.
-GreyValues grey_values(const py::array& image, const ImageSize& size, bool& byRows) {
+GreyValues grey_values(const py::array& image, const ImageSize& size) {
     GreyValues grey;
     const auto flags = image.flags();
-    byRows = (flags & py::array::c_style) != 0;
+    const bool c = (flags & py::array::c_style) != 0;
     const bool fortran = (flags & py::array::f_style) != 0;
-    if (byRows && py::isinstance<py::array_t<double>>(image)) {
+    grey.byRows = c;
+    if (c && py::isinstance<py::array_t<double>>(image)) {
         grey.data = static_cast<const double*>(image.data());
-    } else if (byRows && py::isinstance<py::array_t<uint8_t>>(image)) {
+    } else if (c && py::isinstance<py::array_t<uint8_t>>(image)) {
         to_doubles<uint8_t>(image, size, grey);
-    } else if (byRows && py::isinstance<py::array_t<uint16_t>>(image)) {
+    } else if (c && py::isinstance<py::array_t<uint16_t>>(image)) {
         to_doubles<uint16_t>(image, size, grey);
     } else if (fortran && py::isinstance<py::array_t<double>>(image)) {
-        byRows = false;
+        grey.byRows = false;
         grey.data = static_cast<const double*>(image.data());
     } else {
         throw py::type_error(
@@ -110,6 +105,19 @@ GreyValues grey_values(const py::array& image, const ImageSize& size, bool& byRo
             "uint16 one");
     }
     return grey;
+}
+
+// Calls kernel(grey) with the image as it lies: GreyRows for one by rows, a matx view for one
+// by columns. The kernels take views over non-const doubles but never write the grey image.
+template <class Kernel>
+void on_grey_image(const GreyValues& values, const ImageSize& size, Kernel kernel) {
+    auto* grey = const_cast<double*>(values.data);
+    if (values.byRows) {
+        kernel(GreyRows{grey, size.rows, size.cols});
+    } else {
+        ViewHandle view = make_view(grey, size.rows, size.cols);
+        kernel(static_cast<const matx&>(*view));
+    }
 }
 
 // Python's numbering of the labeller's result, in place: 0 for the background, whether never
@@ -139,14 +147,11 @@ void number_cells(int32_t* labels, int32_t pixels) {
 Labels ombrisk(const py::array& image, double cellSizeLimit, double threshold,
                bool matlabLabels) {
     const ImageSize size = image_size(image);
-    bool byRows = false;
-    const GreyValues values = grey_values(image, size, byRows);
-    // The kernels take views over non-const doubles but never write the grey image.
-    auto* grey = const_cast<double*>(values.data);
+    const GreyValues values = grey_values(image, size);
     double maxGrey = 0.0;
     {
         py::gil_scoped_release unlocked;
-        maxGrey = largestGreyValue(grey, size.pixels);
+        maxGrey = largestGreyValue(values.data, size.pixels);
     }
     if (!levelsAreFinite(maxGrey)) {
         throw py::value_error(named("image", kEndlessLevelsMessage));
@@ -157,14 +162,9 @@ Labels ombrisk(const py::array& image, double cellSizeLimit, double threshold,
         py::gil_scoped_release unlocked;
         const CellSizeTable cellSize = allocateCellSizeTable(size.pixels);
         // Every element is written by the labeller.
-        if (byRows) {
-            labellingCellsRowMajor(GreyRows{grey, size.rows, size.cols}, out, cellSize.get(),
-                                   maxGrey, cellSizeLimit, threshold);
-        } else {
-            ViewHandle greyView = make_view(grey, size.rows, size.cols);
-            labellingCellsRowMajor(*greyView, out, cellSize.get(), maxGrey, cellSizeLimit,
-                                   threshold);
-        }
+        on_grey_image(values, size, [&](const auto& grey) {
+            labellingCellsRowMajor(grey, out, cellSize.get(), maxGrey, cellSizeLimit, threshold);
+        });
         if (!matlabLabels) {
             number_cells(out, size.pixels);
         }
@@ -174,13 +174,11 @@ Labels ombrisk(const py::array& image, double cellSizeLimit, double threshold,
 
 Labels tavenor3(const py::array& image, double celllevel) {
     const ImageSize size = image_size(image);
-    bool byRows = false;
-    const GreyValues values = grey_values(image, size, byRows);
-    auto* grey = const_cast<double*>(values.data);
+    const GreyValues values = grey_values(image, size);
     double maxGrey = 0.0;
     {
         py::gil_scoped_release unlocked;
-        maxGrey = maximumGrey(grey, size.pixels);
+        maxGrey = maximumGrey(values.data, size.pixels);
     }
     if (!levelsPassMaximum(maxGrey)) {
         throw py::value_error(named("image", kEndlessGrowingMessage));
@@ -191,13 +189,9 @@ Labels tavenor3(const py::array& image, double celllevel) {
         py::gil_scoped_release unlocked;
         GrowthScratch scratch = makeGrowthScratch(size.rows, size.cols);
         // Every element is written by the grower.
-        if (byRows) {
-            spreadingLabelsRowMajor(GreyRows{grey, size.rows, size.cols}, out, celllevel, scratch,
-                                    maxGrey);
-        } else {
-            ViewHandle greyView = make_view(grey, size.rows, size.cols);
-            spreadingLabelsRowMajor(*greyView, out, celllevel, scratch, maxGrey);
-        }
+        on_grey_image(values, size, [&](const auto& grey) {
+            spreadingLabelsRowMajor(grey, out, celllevel, scratch, maxGrey);
+        });
     }
     return result;
 }

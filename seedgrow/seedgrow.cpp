@@ -274,11 +274,13 @@ struct FramedState : Words {
 template <class State>
 struct Frame {
     typename State::Word* state;
-    int64_t lineLength;  // inner + 2
+    int64_t lineLength;  // inner() + 2
     int32_t m;
     int32_t n;
-    int32_t inner;   // m by columns, n by rows
-    double perLine;  // 1 / inner
+    double perLine;  // 1 / inner()
+
+    // The pixels of a line: m by columns, n by rows.
+    int32_t inner() const { return State::kByRows ? n : m; }
 
     // From a pixel to its next column and to its next row.
     int64_t columnStep() const { return State::kByRows ? 1 : lineLength; }
@@ -288,9 +290,9 @@ struct Frame {
     int64_t framed(int32_t p) const {
         // The double quotient is off by at most one, either way.
         auto line = static_cast<int32_t>(static_cast<double>(p) * perLine);
-        if (static_cast<int64_t>(line) * inner > p) {
+        if (static_cast<int64_t>(line) * inner() > p) {
             --line;
-        } else if (static_cast<int64_t>(line + 1) * inner <= p) {
+        } else if (static_cast<int64_t>(line + 1) * inner() <= p) {
             ++line;
         }
         return p + lineLength + 1 + 2 * static_cast<int64_t>(line);
@@ -309,7 +311,7 @@ template <class State, class Visit>
 bool visitingFrame(const Frame<State>& frame, const double* values, Visit visit) {
     // In locals: the visit writes state words, which the compiler must assume may be them.
     const int32_t lines = State::kByRows ? frame.m : frame.n;
-    const int32_t inner = frame.inner;
+    const int32_t inner = frame.inner();
     const int64_t lineLength = frame.lineLength;
     for (int32_t line = 0; line < lines; ++line) {
         const auto first = static_cast<int32_t>(static_cast<int64_t>(line) * inner);
@@ -326,7 +328,7 @@ bool visitingFrame(const Frame<State>& frame, const double* values, Visit visit)
 template <class State>
 Frame<State> frameOver(typename State::Word* state, const GreyImage& grey) {
     const int32_t inner = State::kByRows ? grey.n : grey.m;
-    return {state, inner + int64_t{2}, grey.m, grey.n, inner, 1.0 / inner};
+    return {state, inner + int64_t{2}, grey.m, grey.n, 1.0 / inner};
 }
 
 // The four neighbours of a framed pixel in the fixed order next column, previous column,
@@ -370,7 +372,7 @@ int32_t memoryIndexOf(const Frame<State>& frame, int32_t listed) {
     if constexpr (State::kListsFramedPixels) {
         const auto line = static_cast<int32_t>(listed / frame.lineLength) - 1;
         const auto along = static_cast<int32_t>(listed % frame.lineLength) - 1;
-        return line * frame.inner + along;
+        return line * frame.inner() + along;
     } else {
         return listed;
     }
