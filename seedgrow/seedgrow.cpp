@@ -654,6 +654,19 @@ bool touchesOtherLabel(const typename State::Word words[kMostNeighbours], uint32
     return touches;
 }
 
+// What the walk of a level reads and writes at each of its entries, held by the level's walk
+// as a local, which the compiler keeps in registers: held in the Walk, each field would be
+// read again after every store of a state word or an entry, which the compiler must assume
+// may change it, and the count of claims stored at every claim.
+template <class State>
+struct LevelWalk {
+    Frame<State> frame;
+    uint32_t claimable;      // ranks below this are claimable at this level
+    uint32_t claimableNext;  // and below this at the next
+    Entry* claimed;          // the pixels claimed at this level, in label order
+    int32_t claimedCount;
+};
+
 // A pixel just claimed at the current level: listed for the next level when it may claim
 // there, that is when it touches no other label and a free neighbour's claim level is at most
 // the next level (rank below `claimableNext`); settled when it touches another label. If its
@@ -661,21 +674,21 @@ bool touchesOtherLabel(const typename State::Word words[kMostNeighbours], uint32
 // written whether or not it is listed, and counted only if it is: the list always has room
 // for one more, as every pixel is claimed once.
 template <class State>
-void listingClaimed(Walk<State>& w, int64_t p, uint32_t label, uint32_t claimableNext) {
+void listingClaimed(LevelWalk<State>& level, int64_t p, uint32_t label) {
     int64_t neighbours[kMostNeighbours];
     typename State::Word words[kMostNeighbours];
-    readingNeighbours(w.frame, p, neighbours, words);
+    readingNeighbours(level.frame, p, neighbours, words);
     if (touchesOtherLabel<State>(words, label)) {
-        w.frame.state[p] |= State::kSettled;
+        level.frame.state[p] |= State::kSettled;
         return;
     }
     bool mayClaim = false;
     for (int k = 0; k < kMostNeighbours; ++k) {
-        mayClaim |= State::isFreeBelow(words[k], claimableNext);
+        mayClaim |= State::isFreeBelow(words[k], level.claimableNext);
     }
-    w.frame.state[p] |= mayClaim ? State::kListed : 0;
-    w.claimed[w.claimedCount] = entryOf(label, p);
-    w.claimedCount += mayClaim ? 1 : 0;
+    level.frame.state[p] |= mayClaim ? State::kListed : 0;
+    level.claimed[level.claimedCount] = entryOf(label, p);
+    level.claimedCount += mayClaim ? 1 : 0;
 }
 
 // One entry, exactly as the frontier walk walks it: nothing when it touches another label,
@@ -684,27 +697,27 @@ void listingClaimed(Walk<State>& w, int64_t p, uint32_t label, uint32_t claimabl
 // words before its first claim: a claim and its listing write only the claimed pixel's word,
 // and no two neighbours of a pixel are each other's neighbours or the same pixel.
 template <class State>
-void walkingEntry(Walk<State>& w, Entry entry, uint32_t claimableNext) {
-    typename State::Word* state = w.frame.state;
+CELLKIT_INLINE_STEP void walkingEntry(LevelWalk<State>& level, Entry entry) {
+    typename State::Word* state = level.frame.state;
     const int64_t p = pixelOf(entry);
     const uint32_t label = labelOf(entry);
     state[p] &= ~State::kListed;
     int64_t neighbours[kMostNeighbours];
     typename State::Word words[kMostNeighbours];
-    readingNeighbours(w.frame, p, neighbours, words);
+    readingNeighbours(level.frame, p, neighbours, words);
     if (touchesOtherLabel<State>(words, label)) {
         state[p] |= State::kSettled;
         return;
     }
     unsigned claims = 0;
     for (int k = 0; k < kMostNeighbours; ++k) {
-        claims |= static_cast<unsigned>(State::isFreeBelow(words[k], w.claimable)) << k;
+        claims |= static_cast<unsigned>(State::isFreeBelow(words[k], level.claimable)) << k;
     }
     // In neighbour order: the lowest bit first.
     for (; claims != 0; claims &= claims - 1) {
         const int64_t q = neighbours[lowestSetBit(claims)];
         state[q] = State::labelled(label);
-        listingClaimed(w, q, label, claimableNext);
+        listingClaimed(level, q, label);
     }
 }
 
@@ -714,23 +727,31 @@ void walkingEntry(Walk<State>& w, Entry entry, uint32_t claimableNext) {
 template <class State>
 CELLKIT_PHASE
 int32_t namingByClaimLevel(Walk<State>& w, int64_t index, Entry* entries, int32_t count) {
-    typename State::Word* state = w.frame.state;
-    while (w.byGreyNext < w.byGreyCount) {
-        if (w.byGreyNext + kAhead < w.byGreyCount) {
-            fetchingAround(w.frame, framedPixel(w.frame, w.byGrey[w.byGreyNext + kAhead]));
+    // In locals: the compiler must assume that the stores of state words and entries may
+    // change the walk's counts and the frame's line length, and would read them again after
+    // each, and store the place in the list at every pixel.
+    const Frame<State> frame = w.frame;
+    typename State::Word* state = frame.state;
+    const int32_t* byGrey = w.byGrey;
+    const int32_t byGreyCount = w.byGreyCount;
+    int32_t next = w.byGreyNext;
+    while (next < byGreyCount) {
+        if (next + kAhead < byGreyCount) {
+            fetchingAround(frame, framedPixel(frame, byGrey[next + kAhead]));
         }
-        const int64_t p = framedPixel(w.frame, w.byGrey[w.byGreyNext]);
+        const int64_t p = framedPixel(frame, byGrey[next]);
         // Still free: nothing is claimed before its claim level comes.
         const uint32_t rank = State::rankIn(state[p]);
         if (rank >= w.claimable) {
+            w.byGreyNext = next;
             if (nextClaimLevel(w) > index) {
                 break;
             }
             w.claimable = rank + 1;
         }
-        ++w.byGreyNext;
+        ++next;
         int64_t neighbours[kMostNeighbours];
-        neighboursOf(w.frame, p, neighbours);
+        neighboursOf(frame, p, neighbours);
         // Without a branch on the neighbour, as in the walk: every word is written back,
         // every entry written, and those named counted (the list has room for one more:
         // no pixel is listed twice).
@@ -743,6 +764,7 @@ int32_t namingByClaimLevel(Walk<State>& w, int64_t index, Entry* entries, int32_
             count += named ? 1 : 0;
         }
     }
+    w.byGreyNext = next;
     return count;
 }
 
@@ -786,23 +808,23 @@ void walkingLevel(Walk<State>& w, int64_t index, Entry* entries, int32_t fromCla
     sortingByLabel(entries + fromClaims, count - fromClaims, w.claimed, w.labelBits);
     // The pixels of the next claim level become claimable at the next level.
     const uint32_t claimableNext = w.claimable + (nextClaimLevel(w) == index + 1 ? 1 : 0);
-    w.claimedCount = 0;
+    LevelWalk<State> level{w.frame, w.claimable, claimableNext, w.claimed, 0};
     int32_t a = 0;
     int32_t b = fromClaims;
     while (a < fromClaims || b < count) {
         // Either run first at equal labels: the order within a label does not matter.
-        if (b == count || (a < fromClaims && labelOf(entries[a]) <= labelOf(entries[b]))) {
-            if (a + kAhead < fromClaims) {
-                fetchingAround(w.frame, pixelOf(entries[a + kAhead]));
-            }
-            walkingEntry(w, entries[a++], claimableNext);
-        } else {
-            if (b + kAhead < count) {
-                fetchingAround(w.frame, pixelOf(entries[b + kAhead]));
-            }
-            walkingEntry(w, entries[b++], claimableNext);
+        const bool fromClaimed =
+            b == count || (a < fromClaims && labelOf(entries[a]) <= labelOf(entries[b]));
+        const int32_t next = fromClaimed ? a : b;
+        const int32_t end = fromClaimed ? fromClaims : count;
+        if (next + kAhead < end) {
+            fetchingAround(level.frame, pixelOf(entries[next + kAhead]));
         }
+        a += fromClaimed ? 1 : 0;
+        b += fromClaimed ? 0 : 1;
+        walkingEntry(level, entries[next]);
     }
+    w.claimedCount = level.claimedCount;
 }
 
 // A pixel's label in the label image, widening every region by one more ring on the way: a
