@@ -768,19 +768,54 @@ int32_t namingByClaimLevel(Walk<State>& w, int64_t index, Entry* entries, int32_
     return count;
 }
 
+// The most entries sortingFewByPlace sorts, and the widest labels it takes: its keys, a
+// label times 8 plus a place in the list, stay below 2^30, and the padding's keys above them.
+constexpr int32_t kFewestEntries = 8;
+constexpr int kFewestEntriesBits = 3;
+constexpr int kPlacedLabelBits = 27;
+constexpr uint32_t kPaddingKey = 0x7FFFFFF0u;
+
+// Puts at most kFewestEntries entries, as most levels of a 16-bit image have, in label order:
+// each goes to the place given by the number of entries whose label is lower, or the same
+// and earlier in the list. Every pair is compared, on keys padded to the full length, so that
+// the comparisons run without a loop whose end depends on the count, which changes from level
+// to level and which the processor cannot guess; counting passes would end a loop on it
+// several times over.
+void sortingFewByPlace(Entry* entries, int32_t count) {
+    uint32_t keys[kFewestEntries];
+    for (int32_t k = 0; k < kFewestEntries; ++k) {
+        keys[k] = kPaddingKey + static_cast<uint32_t>(k);
+    }
+    for (int32_t k = 0; k < count; ++k) {
+        keys[k] = (labelOf(entries[k]) << kFewestEntriesBits) | static_cast<uint32_t>(k);
+    }
+    Entry sorted[kFewestEntries];
+    for (int32_t k = 0; k < count; ++k) {
+        int32_t place = 0;
+        for (int32_t other = 0; other < kFewestEntries; ++other) {
+            place += keys[other] < keys[k] ? 1 : 0;
+        }
+        sorted[place] = entries[k];
+    }
+    std::copy(sorted, sorted + count, entries);
+}
+
 // Puts `count` entries in label order (any order within a label), using `spare` (room for
 // `count`) on the way, by digits of their labels, which have `labelBits` bits at most: bytes
 // for many entries; for the few entries of most levels (those of a 16-bit image, tens of
 // thousands of levels, have a hundred or so), digits of 4 bits, whose table of counts costs
-// less to clear and sum than the entries cost to place. Labels of 9 to 12 bits (a 1024x1024
-// image holds some 600 cells) would take two passes by bytes: when the entries number at
-// least half the labels' values, one pass by the whole label costs less, its table included.
+// less to clear and sum than the entries cost to place, and for the fewest, their places
+// counted. Labels of 9 to 12 bits (a 1024x1024 image holds some 600 cells) would take two
+// passes by bytes: when the entries number at least half the labels' values, one pass by the
+// whole label costs less, its table included.
 CELLKIT_PHASE
 void sortingByLabel(Entry* entries, int32_t count, Entry* spare, int labelBits) {
     constexpr int32_t kFewEntries = 256;
     constexpr int kOnePassBits = 12;
     const auto label = [](Entry entry) { return labelOf(entry); };
-    if (count < kFewEntries) {
+    if (count <= kFewestEntries && labelBits <= kPlacedLabelBits) {
+        sortingFewByPlace(entries, count);
+    } else if (count < kFewEntries) {
         sortingByDigits<4>(entries, count, spare, label);
     } else if (labelBits <= 8 || labelBits > kOnePassBits ||
                count < (int32_t{1} << (labelBits - 1))) {
