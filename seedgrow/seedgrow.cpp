@@ -5,6 +5,14 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <type_traits>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define CELLKIT_SEEDGROW_SSE2 1
+#else
+#define CELLKIT_SEEDGROW_SSE2 0
+#endif
 
 #include "matx/bits.h"
 #include "matx/digit_sort.h"
@@ -633,25 +641,64 @@ void fetchingAround(const Frame<State>& frame, int64_t p) {
     prefetchForWriting(frame.state + p + frame.lineLength);
 }
 
-// The four neighbours of p and their state words, in neighbour order.
-template <class State>
-void readingNeighbours(const Frame<State>& frame, int64_t p, int64_t neighbours[kMostNeighbours],
-                       typename State::Word words[kMostNeighbours]) {
-    neighboursOf(frame, p, neighbours);
-    for (int k = 0; k < kMostNeighbours; ++k) {
-        words[k] = frame.state[neighbours[k]];
-    }
-}
+// What the walk asks of a pixel's four neighbours: whether one holds another label than its
+// own (the touch test), and which are free with a rank below a given one, as bits in neighbour
+// order (bit k for neighbour k). Which neighbours are free or of another label is data, which
+// a processor cannot guess: all four words are tested and the answers combined, one branch
+// instead of four or eight.
+struct NeighbourTests {
+    bool touches;
+    unsigned freeBelow;
+};
 
-// The touch test. Whether the labels of a level's fronts meet is data, which a processor
-// cannot guess: all four words are tested and the answers combined, one branch instead of four.
+#if CELLKIT_SEEDGROW_SSE2
+// The narrow state's four words side by side, tested at once. Each is read on its own: a read
+// of several words just after a write of one of them (the entry's own word, or a claimed
+// pixel's) would wait for the write to reach the cache.
 template <class State>
-bool touchesOtherLabel(const typename State::Word words[kMostNeighbours], uint32_t label) {
-    bool touches = false;
-    for (int k = 0; k < kMostNeighbours; ++k) {
-        touches |= State::isOtherLabel(words[k], label);
+NeighbourTests testingNarrowNeighbours(const Frame<State>& frame, int64_t p, uint32_t label,
+                                       uint32_t rank) {
+    int64_t neighbours[kMostNeighbours];
+    neighboursOf(frame, p, neighbours);
+    const auto word = [&](int k) {
+        return _mm_cvtsi32_si128(static_cast<int>(frame.state[neighbours[k]]));
+    };
+    const __m128i words = _mm_unpacklo_epi64(_mm_unpacklo_epi32(word(0), word(1)),
+                                             _mm_unpacklo_epi32(word(2), word(3)));
+    const __m128i isLabelled = _mm_set1_epi32(static_cast<int>(NarrowState::kIsLabelled));
+    const __m128i labelled = _mm_cmpeq_epi32(_mm_and_si128(words, isLabelled), isLabelled);
+    const __m128i ownLabel = _mm_cmpeq_epi32(_mm_srli_epi32(words, NarrowState::kLabelShift),
+                                             _mm_set1_epi32(static_cast<int>(label)));
+    // Ranks and a word shifted by one lie below 2^31, so a signed comparison is exact.
+    const __m128i below =
+        _mm_cmplt_epi32(_mm_srli_epi32(words, 1), _mm_set1_epi32(static_cast<int>(rank)));
+    return {_mm_movemask_epi8(_mm_andnot_si128(ownLabel, labelled)) != 0,
+            static_cast<unsigned>(
+                _mm_movemask_ps(_mm_castsi128_ps(_mm_andnot_si128(labelled, below))))};
+}
+#endif
+
+// The narrow state's words side by side where the processor has SSE2 (every x86-64 one does),
+// else one by one.
+template <class State>
+NeighbourTests testingNeighbours(const Frame<State>& frame, int64_t p, uint32_t label,
+                                 uint32_t rank) {
+#if CELLKIT_SEEDGROW_SSE2
+    if constexpr (std::is_same_v<typename State::Word, NarrowState::Word>) {
+        return testingNarrowNeighbours(frame, p, label, rank);
+    } else
+#endif
+    {
+        int64_t neighbours[kMostNeighbours];
+        neighboursOf(frame, p, neighbours);
+        NeighbourTests tests{false, 0};
+        for (int k = 0; k < kMostNeighbours; ++k) {
+            const typename State::Word word = frame.state[neighbours[k]];
+            tests.touches |= State::isOtherLabel(word, label);
+            tests.freeBelow |= static_cast<unsigned>(State::isFreeBelow(word, rank)) << k;
+        }
+        return tests;
     }
-    return touches;
 }
 
 // What the walk of a level reads and writes at each of its entries, held by the level's walk
@@ -675,17 +722,12 @@ struct LevelWalk {
 // for one more, as every pixel is claimed once.
 template <class State>
 void listingClaimed(LevelWalk<State>& level, int64_t p, uint32_t label) {
-    int64_t neighbours[kMostNeighbours];
-    typename State::Word words[kMostNeighbours];
-    readingNeighbours(level.frame, p, neighbours, words);
-    if (touchesOtherLabel<State>(words, label)) {
+    const NeighbourTests tests = testingNeighbours(level.frame, p, label, level.claimableNext);
+    if (tests.touches) {
         level.frame.state[p] |= State::kSettled;
         return;
     }
-    bool mayClaim = false;
-    for (int k = 0; k < kMostNeighbours; ++k) {
-        mayClaim |= State::isFreeBelow(words[k], level.claimableNext);
-    }
+    const bool mayClaim = tests.freeBelow != 0;
     level.frame.state[p] |= mayClaim ? State::kListed : 0;
     level.claimed[level.claimedCount] = entryOf(label, p);
     level.claimedCount += mayClaim ? 1 : 0;
@@ -702,19 +744,15 @@ CELLKIT_INLINE_STEP void walkingEntry(LevelWalk<State>& level, Entry entry) {
     const int64_t p = pixelOf(entry);
     const uint32_t label = labelOf(entry);
     state[p] &= ~State::kListed;
-    int64_t neighbours[kMostNeighbours];
-    typename State::Word words[kMostNeighbours];
-    readingNeighbours(level.frame, p, neighbours, words);
-    if (touchesOtherLabel<State>(words, label)) {
+    const NeighbourTests tests = testingNeighbours(level.frame, p, label, level.claimable);
+    if (tests.touches) {
         state[p] |= State::kSettled;
         return;
     }
-    unsigned claims = 0;
-    for (int k = 0; k < kMostNeighbours; ++k) {
-        claims |= static_cast<unsigned>(State::isFreeBelow(words[k], level.claimable)) << k;
-    }
+    int64_t neighbours[kMostNeighbours];
+    neighboursOf(level.frame, p, neighbours);
     // In neighbour order: the lowest bit first.
-    for (; claims != 0; claims &= claims - 1) {
+    for (unsigned claims = tests.freeBelow; claims != 0; claims &= claims - 1) {
         const int64_t q = neighbours[lowestSetBit(claims)];
         state[q] = State::labelled(label);
         listingClaimed(level, q, label);
