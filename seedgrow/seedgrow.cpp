@@ -61,19 +61,21 @@
 // Cost. Every pixel is looked at a bounded number of times: when the free pixels are sorted,
 // when its claim level comes, when it is claimed, and when it is walked (at most once for
 // each of its four neighbours, and once after its claim); a level's entries are sorted by
-// label in passes of counting. What the walk reads of a pixel is one word (4 bytes, or 8 on
+// label in passes of counting, or, eight at most, each put in its place by counting the
+// entries that go before it. What the walk reads of a pixel is one word (4 bytes, or 8 on
 // images of 2^29 pixels and more), so that the fronts of all regions, which the walk goes
 // over at every level, take as little memory as they can, and it asks for the words of the
 // entries ahead of the one it walks. The time per pixel grows with the image only as far as
 // those fronts outgrow the caches. Which neighbours are free, claimable or of another label
-// is data no processor can guess, so those tests are combined without branches, and no sort
-// compares entries: a wrong guess costs as much as a few dozen instructions.
+// is data no processor can guess, so those tests are combined without branches (the four
+// words side by side where the processor has SSE2), and no sort branches on a comparison of
+// entries: a wrong guess costs as much as a few dozen instructions.
 //
 // What the rules force. The walk of a level is one sequence: an entry's claims are seen at
 // once by the touch tests and claims of the entries after it in label order, so neither the
 // entries of a level nor its labels can be walked apart, by threads or in another order.
-// What remains, about 520 instructions a pixel in 8 bits and 625 in 16, with one
-// mispredicted branch (bench/README.md, phase by phase), is the four neighbours tested at
+// What remains, about 450 instructions a pixel in 8 bits and 520 in 16, with one or two
+// mispredicted branches (bench/README.md, phase by phase), is the four neighbours tested at
 // each walk of an entry, and the sorting and naming that make a level's walk visit only the
 // entries that may claim.
 
