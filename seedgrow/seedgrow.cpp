@@ -239,6 +239,12 @@ struct WideState {
     static bool isFreeBelow(Word state, uint32_t rank) {
         return both(labelIn(state) == 0, rankIn(state) < rank);
     }
+    // Labelled, and neither listed nor settled.
+    static bool isUnlisted(Word state) {
+        return both(labelIn(state) != 0, (state & (kListed | kSettled)) == 0);
+    }
+    // The label of a labelled word; 0 for a free one.
+    static uint32_t labelBitsIn(Word state) { return labelIn(state); }
 };
 
 // 4 bytes: bit 0 set once labelled; while free, the rank above it; once labelled, kListed,
@@ -265,6 +271,13 @@ struct NarrowState {
     static bool isFreeBelow(Word state, uint32_t rank) {
         return both((state & kIsLabelled) == 0, (state >> 1) < rank);
     }
+    // Labelled (labels start at 1), and neither listed nor settled: one test of three bits.
+    static bool isUnlisted(Word state) {
+        return (state & (kIsLabelled | kListed | kSettled)) == kIsLabelled;
+    }
+    // The label of a labelled word, without labelIn's mask; of a free one, its rank's high
+    // bits, which mean nothing.
+    static uint32_t labelBitsIn(Word state) { return state >> kLabelShift; }
 };
 
 // A state word's layout, and how the frame lies (below): as the image's columns, or, for an
@@ -797,10 +810,10 @@ int32_t namingByClaimLevel(Walk<State>& w, int64_t index, Entry* entries, int32_
         // no pixel is listed twice).
         for (int64_t q : neighbours) {
             const typename State::Word other = state[q];
-            const bool named = both(State::labelIn(other) != 0,
-                                    (other & (State::kListed | State::kSettled)) == 0);
+            const bool named = State::isUnlisted(other);
             state[q] = other | (named ? State::kListed : 0);
-            entries[count] = entryOf(State::labelIn(other), q);
+            // An entry not counted is written over by the next, and its label may be none.
+            entries[count] = entryOf(State::labelBitsIn(other), q);
             count += named ? 1 : 0;
         }
     }
