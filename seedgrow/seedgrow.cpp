@@ -74,7 +74,7 @@
 // What the rules force. The walk of a level is one sequence: an entry's claims are seen at
 // once by the touch tests and claims of the entries after it in label order, so neither the
 // entries of a level nor its labels can be walked apart, by threads or in another order.
-// What remains, about 450 instructions a pixel in 8 bits and 520 in 16, with one or two
+// What remains, about 430 instructions a pixel in 8 bits and 500 in 16, with one or two
 // mispredicted branches (bench/README.md, phase by phase), is the four neighbours tested at
 // each walk of an entry, and the sorting and naming that make a level's walk visit only the
 // entries that may claim.
