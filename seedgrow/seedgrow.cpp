@@ -7,11 +7,17 @@
 #include <new>
 #include <type_traits>
 
+// Every x86-64 processor has SSE2. -DCELLKIT_SEEDGROW_SSE2=0 builds the grower as it is built
+// for other processors, to test that too.
+#if !defined(CELLKIT_SEEDGROW_SSE2)
 #if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
 #define CELLKIT_SEEDGROW_SSE2 1
 #else
 #define CELLKIT_SEEDGROW_SSE2 0
+#endif
+#endif
+#if CELLKIT_SEEDGROW_SSE2
+#include <emmintrin.h>
 #endif
 
 #include "matx/bits.h"
