@@ -10,7 +10,8 @@
 #                     run against the installed wheel), made again elsewhere and compared;
 #                     then the documents' code blocks, the suite again under AddressSanitizer
 #                     and UndefinedBehaviorSanitizer, the thread test under ThreadSanitizer,
-#                     and a bounded run of each fuzz target
+#                     the grower's tests as built for processors without SSE2, and a
+#                     bounded run of each fuzz target
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -19,6 +20,7 @@ sanitize_build="$here/build-sanitize"
 fuzz_build="$here/build-fuzz"
 windows_build="$here/build-windows"
 tsan_build="$here/build-tsan"
+portable_build="$here/build-portable"
 venv="$here/build-venv"
 dist="$here/dist"
 # Debian's own Python, where the python3-* packages below are installed.
@@ -100,6 +102,17 @@ thread_sanitized_test() {
     (cd "$tsan_build" && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R '^Threads\.')
 }
 
+# The grower's tests, with its neighbours' words tested one at a time as it is built for
+# processors without SSE2 (every x86-64 one has it, so no other build here takes that path).
+portable_grower_test() {
+    cmake -S "$here" -B "$portable_build" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_CXX_FLAGS=-DCELLKIT_SEEDGROW_SSE2=0 -DCELLKIT_OCTAVE=OFF -DCELLKIT_MATLAB=OFF \
+        -DCELLKIT_BENCH=OFF -DCELLKIT_PYTHON=OFF
+    cmake --build "$portable_build" --target unit_tests --parallel "$(nproc)"
+    "$portable_build/tests/unit_tests" \
+        --gtest_filter='SeedgrowDifferential.*:Growers/*:SpreadingLabelsModule.*'
+}
+
 # Every platform's bundle in dist/, made from build/ and build-windows/ (package/release.py).
 make_release() {
     "$python" "$here/package/release.py" --build "$build" --windows "$windows_build" \
@@ -156,6 +169,7 @@ test)
     build_sanitized
     run_tests "$sanitize_build"
     thread_sanitized_test
+    portable_grower_test
     build_fuzz_targets
     run_tests "$fuzz_build"
     ;;
