@@ -264,18 +264,19 @@ struct NarrowState {
     static constexpr Word kListed = 2;
     static constexpr Word kSettled = 4;
     static constexpr int kLabelShift = 3;
+    static constexpr int kRankShift = 1;
     // A mask, not a branch: whether a word is labelled is data the processor cannot guess.
     static uint32_t labelIn(Word state) {
         return (state >> kLabelShift) & (0u - (state & kIsLabelled));
     }
-    static uint32_t rankIn(Word state) { return state >> 1; }
+    static uint32_t rankIn(Word state) { return state >> kRankShift; }
     static Word labelled(uint32_t label) { return (label << kLabelShift) | kIsLabelled; }
-    static Word freeWithRank(uint64_t rank) { return static_cast<Word>(rank << 1); }
+    static Word freeWithRank(uint64_t rank) { return static_cast<Word>(rank << kRankShift); }
     static bool isOtherLabel(Word state, uint32_t label) {
         return both((state & kIsLabelled) != 0, (state >> kLabelShift) != label);
     }
     static bool isFreeBelow(Word state, uint32_t rank) {
-        return both((state & kIsLabelled) == 0, (state >> 1) < rank);
+        return both((state & kIsLabelled) == 0, rankIn(state) < rank);
     }
     // Labelled (labels start at 1), and neither listed nor settled: one test of three bits.
     static bool isUnlisted(Word state) {
@@ -625,8 +626,7 @@ struct Walk {
     int32_t byGreyCount;
     int32_t byGreyNext;     // the first whose claim level has not come yet
     uint32_t claimable;     // ranks below this are claimable at the current level
-    Entry* claimed;         // the pixels claimed at the current level, in label order
-    int32_t claimedCount;
+    Entry* claimed;         // where a level lists the pixels it claims, in label order
     int labelBits;          // the bits of the largest label, the number of seeds
     // The claim level of byGrey[nextLevelOf], asked for again at every level until that
     // pixel's level comes: on a 16-bit image, tens of thousands of times a call.
@@ -691,8 +691,8 @@ NeighbourTests testingNarrowNeighbours(const Frame<State>& frame, int64_t p, uin
     const __m128i ownLabel = _mm_cmpeq_epi32(_mm_srli_epi32(words, NarrowState::kLabelShift),
                                              _mm_set1_epi32(static_cast<int>(label)));
     // Ranks and a word shifted by one lie below 2^31, so a signed comparison is exact.
-    const __m128i below =
-        _mm_cmplt_epi32(_mm_srli_epi32(words, 1), _mm_set1_epi32(static_cast<int>(rank)));
+    const __m128i below = _mm_cmplt_epi32(_mm_srli_epi32(words, NarrowState::kRankShift),
+                                          _mm_set1_epi32(static_cast<int>(rank)));
     return {_mm_movemask_epi8(_mm_andnot_si128(ownLabel, labelled)) != 0,
             static_cast<unsigned>(
                 _mm_movemask_ps(_mm_castsi128_ps(_mm_andnot_si128(labelled, below))))};
@@ -829,10 +829,12 @@ int32_t namingByClaimLevel(Walk<State>& w, int64_t index, Entry* entries, int32_
 
 // The most entries sortingFewByPlace sorts, and the widest labels it takes: its keys, a
 // label times 8 plus a place in the list, stay below 2^30, and the padding's keys above them.
-constexpr int32_t kFewestEntries = 8;
 constexpr int kFewestEntriesBits = 3;
-constexpr int kPlacedLabelBits = 27;
+constexpr int32_t kFewestEntries = int32_t{1} << kFewestEntriesBits;
+constexpr int kPlacedLabelBits = 30 - kFewestEntriesBits;
 constexpr uint32_t kPaddingKey = 0x7FFFFFF0u;
+static_assert(kPaddingKey >= (uint32_t{1} << 30) && kPaddingKey + kFewestEntries > kPaddingKey,
+              "padding keys lie above every entry's and do not wrap");
 
 // Puts at most kFewestEntries entries, as most levels of a 16-bit image have, in label order:
 // each goes to the place given by the number of entries whose label is lower, or the same
@@ -893,10 +895,10 @@ void sortingByLabel(Entry* entries, int32_t count, Entry* spare, int labelBits) 
 
 // One level: the pixels claimed at the level before (entries[0, fromClaims), in label order)
 // and those named by claim level, merged in label order and walked. The pixels claimed here
-// go to w.claimed.
+// that may claim at the next level go to w.claimed; returns how many.
 template <class State>
 CELLKIT_PHASE
-void walkingLevel(Walk<State>& w, int64_t index, Entry* entries, int32_t fromClaims) {
+int32_t walkingLevel(Walk<State>& w, int64_t index, Entry* entries, int32_t fromClaims) {
     const int32_t count = namingByClaimLevel(w, index, entries, fromClaims);
     // The list of claims is empty until the walk starts.
     sortingByLabel(entries + fromClaims, count - fromClaims, w.claimed, w.labelBits);
@@ -918,7 +920,7 @@ void walkingLevel(Walk<State>& w, int64_t index, Entry* entries, int32_t fromCla
         b += fromClaimed ? 0 : 1;
         walkingEntry(level, entries[next]);
     }
-    w.claimedCount = level.claimedCount;
+    return level.claimedCount;
 }
 
 // A pixel's label in the label image, widening every region by one more ring on the way: a
@@ -1074,16 +1076,15 @@ void growingLabels(const GreyImage& grey, const LabelImage& labels, double celll
         return;
     }
     const int labelBits = bitWidth(static_cast<uint32_t>(seeds));
-    Walk<State> w{frame, grey.values, levels, byGrey, byGreyCount, 0, 0, scratch.claimed.get(), 0,
+    Walk<State> w{frame, grey.values, levels, byGrey, byGreyCount, 0, 0, scratch.claimed.get(),
                   labelBits};
 
     // Every seed is walked at the first level.
     int32_t fromClaims = seeds;
     int64_t index = 0;
     while (index < stop) {
-        walkingLevel(w, index, entries, fromClaims);
+        fromClaims = walkingLevel(w, index, entries, fromClaims);
         std::swap(entries, w.claimed);
-        fromClaims = w.claimedCount;
         // Nothing listed: the next level that can change anything is the next claim level.
         index = fromClaims > 0 ? index + 1 : nextClaimLevel(w);
     }
