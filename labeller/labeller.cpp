@@ -622,11 +622,11 @@ struct FloodOrder {
 constexpr double kCountingSortLevels = 1024;
 
 // Calls visit(level, padded index) for every pixel that floods at some level up to lastLevel,
-// rows outer and columns inner, so that each level's pixels come in row-major order: then
-// pixels flooded one after the other tend to share rows of window counts. (The order of a
-// level's pixels changes no result: a flood only marks pixels, raises counts and queues
-// pixels, and the windows to search and the claims of a growth pass do not depend on the
-// order of the queues.)
+// rows outer and columns inner. (The order of a level's pixels changes no result: a flood
+// only marks pixels, raises counts and queues pixels, and the windows to search and the
+// claims of a growth pass do not depend on the order of the queues. Row-major order is kept
+// all the same, so that pixels flooded one after the other tend to share rows of window
+// counts.)
 //
 // An image stored by columns: a row read straight from it takes a cache line, and on a
 // large image a page, for every pixel. Tall images are read in bands of kBandRows rows
@@ -729,18 +729,23 @@ size_t countFloodingPixels(const Grey& grey, double lastLevel) {
     return count;
 }
 
-// A counting sort straight from the image, in two passes over it: one to count the pixels of
-// each level (in memory order, the cheapest), one to place them.
+// A counting sort in two passes. The first reads the image once and counts the pixels of
+// each level; as the flood has not begun, each flooding pixel's state word, kNotFlooded until
+// then, holds its level meanwhile (levels up to kCountingSortLevels or twice the pixels stay
+// below 2^32). The second goes through the state by rows, places each pixel at the next place
+// of its level, so that a level's pixels lie in row-major order, and gives the word back.
+// The image is read once rather than once to count and once to place, and the level of a
+// value, a few comparisons, is found once.
 template <class Grey>
-void sortByCounting(const Flood& f, const Grey& grey, double lastLevel, FloodOrder& order) {
+void sortByCounting(Flood& f, const Grey& grey, double lastLevel, FloodOrder& order) {
     const auto levelCount = static_cast<size_t>(lastLevel) + 1;
     // Pixel counts fit in 32 bits (images have fewer than 2^31 pixels).
     std::vector<uint32_t> first(levelCount + 1, 0);
-    forEachGreyValue(grey, [&](double g) {
-        const double level = levelUpTo(g, lastLevel);
-        if (level != 0) {
-            ++first[static_cast<size_t>(level) + 1];
-        }
+    uint32_t* const state = f.state;
+    forEachFloodingPixel(f, grey, lastLevel, [&](double level, int32_t p) {
+        const auto whole = static_cast<uint32_t>(level);
+        state[p] = whole;
+        ++first[whole + 1];
     });
     for (size_t level = 1; level <= levelCount; ++level) {
         if (first[level] > 0) {
@@ -753,9 +758,17 @@ void sortByCounting(const Flood& f, const Grey& grey, double lastLevel, FloodOrd
     }
     order.count = first[levelCount];
     order.pixels = allocatePixelArray<int32_t>(order.count, PixelPages::atOnce);
-    forEachFloodingPixel(f, grey, lastLevel, [&](double level, int32_t p) {
-        order.pixels[first[static_cast<size_t>(level)]++] = p;
-    });
+    int32_t* const pixels = order.pixels.get();
+    for (int32_t r = 0; r < f.m; ++r) {
+        const int32_t rowStart = (r + kMargin) * f.stride + kMargin;
+        for (int32_t p = rowStart; p < rowStart + f.n; ++p) {
+            const uint32_t level = state[p];
+            if (level != 0) {
+                pixels[first[level]++] = p;
+                state[p] = uint32_t{kNotFlooded};
+            }
+        }
+    }
 }
 
 template <class Grey>
@@ -780,7 +793,7 @@ void sortByComparison(const Flood& f, const Grey& grey, double lastLevel, FloodO
 // of its own for them.
 template <class Grey>
 CELLKIT_PHASE
-FloodOrder pixelsByFloodingLevel(const Flood& f, const Grey& grey, double lastLevel) {
+FloodOrder pixelsByFloodingLevel(Flood& f, const Grey& grey, double lastLevel) {
     FloodOrder order;
     const double pixels = static_cast<double>(f.m) * f.n;
     if (lastLevel <= std::max(kCountingSortLevels, 2.0 * pixels)) {
@@ -818,11 +831,9 @@ void prepare(Flood& f, int32_t m, int32_t n, int32_t* cellSize, double cellSizeL
     f.countBlock = allocatePixelArray<uint8_t>(padded + kWordSlack, PixelPages::atOnce);
     f.floodedInWindow = f.countBlock.get();
     std::memset(f.floodedInWindow, kNoCentre, padded + kWordSlack);
-    for (int32_t r = 1; r <= f.m - 2 && f.n >= 3; ++r) {
-        const int32_t rowStart = (r + kMargin) * f.stride + kMargin;
-        std::fill(f.state + rowStart + 1, f.state + rowStart + f.n - 1, kMergePosition);
-        if (r >= kFirstWindowCentre && r <= f.m - 1 - kFirstWindowCentre &&
-            f.n > 2 * kFirstWindowCentre) {
+    for (int32_t r = kFirstWindowCentre; r <= f.m - 1 - kFirstWindowCentre; ++r) {
+        if (f.n > 2 * kFirstWindowCentre) {
+            const int32_t rowStart = (r + kMargin) * f.stride + kMargin;
             std::fill(f.floodedInWindow + rowStart + kFirstWindowCentre,
                       f.floodedInWindow + rowStart + f.n - kFirstWindowCentre, uint8_t{0});
         }
@@ -841,6 +852,15 @@ void prepare(Flood& f, int32_t m, int32_t n, int32_t* cellSize, double cellSizeL
     try {
         f.watches.reserve(static_cast<size_t>(f.m) * static_cast<size_t>(f.n) / 8 * 5 + 1);
     } catch (const std::bad_alloc&) {
+    }
+}
+
+// Pairs are examined from rows and columns 1 .. size-2. Marked once the sort by level has
+// given the state words back.
+void markMergePositions(Flood& f) {
+    for (int32_t r = 1; r <= f.m - 2 && f.n >= 3; ++r) {
+        const int32_t rowStart = (r + kMargin) * f.stride + kMargin;
+        std::fill(f.state + rowStart + 1, f.state + rowStart + f.n - 1, kMergePosition);
     }
 }
 
@@ -881,6 +901,7 @@ void floodingAllLevels(Flood& f, const Grey& grey, int32_t* cellSize, double max
     prepare(f, grey.m, grey.n, cellSize, cellSizeLimit);
     const double lastLevel = maxGrey + 1.0;
     const FloodOrder order = pixelsByFloodingLevel(f, grey, lastLevel);
+    markMergePositions(f);
 
     size_t nextGroup = 0;
     double level = 1.0;
