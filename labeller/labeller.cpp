@@ -621,21 +621,15 @@ struct FloodOrder {
 // proportion to the image. Beyond that, by comparison.
 constexpr double kCountingSortLevels = 1024;
 
-// Calls visit(level, padded index) for every pixel that floods at some level up to lastLevel,
-// rows outer and columns inner. (The order of a level's pixels changes no result: a flood
-// only marks pixels, raises counts and queues pixels, and the windows to search and the
-// claims of a growth pass do not depend on the order of the queues. Row-major order is kept
-// all the same, so that pixels flooded one after the other tend to share rows of window
-// counts.)
+// Calls visit(level, padded index) for every pixel, with level 0 for a pixel that never
+// floods at a level up to lastLevel. The order of the calls is the image's, which changes no
+// result: both sorts below place a level's pixels in row-major order whatever the order they
+// are given in.
 //
-// An image stored by columns: a row read straight from it takes a cache line, and on a
-// large image a page, for every pixel. Tall images are read in bands of kBandRows rows
-// instead, a cache line of each column at a time: the band's levels go to a row-major buffer
-// (0 for a pixel that never floods), which is then visited row by row. The buffer is kept
-// to at most kWidestBand columns; wider images, and short ones, whose rows are cheap to read,
-// are read a row at a time.
+// An image stored by columns is read in bands of kBandRows rows, a cache line of each column
+// at a time, so that the rows of the state that the visits write (a cache line for 16
+// columns of each) stay in the first-level cache while the band goes through them.
 constexpr int32_t kBandRows = 8;
-constexpr int32_t kWidestBand = 1 << 16;
 constexpr int32_t kColumnsAhead = 16;
 
 double levelUpTo(double grey, double lastLevel) {
@@ -647,31 +641,11 @@ double levelUpTo(double grey, double lastLevel) {
     return 0.0;
 }
 
-// Calls visit(level, padded index) for the flooding pixels of row r, in column order;
-// levelOf(c) is the level of column c's pixel, 0 for one that never floods.
-template <class LevelOf, class Visit>
-void visitFloodingRow(const Flood& f, int32_t r, LevelOf levelOf, Visit visit) {
-    int32_t p = (r + kMargin) * f.stride + kMargin;
-    for (int32_t c = 0; c < f.n; ++c, ++p) {
-        const double level = levelOf(c);
-        if (level != 0) {
-            visit(level, p);
-        }
-    }
-}
-
 template <class Visit>
-void forEachFloodingPixel(const Flood& f, const matx& grey, double lastLevel, Visit visit) {
-    if (grey.m < kBandRows * kBandRows || grey.n > kWidestBand) {
-        for (int32_t r = 0; r < grey.m; ++r) {
-            visitFloodingRow(
-                f, r, [&](int32_t c) { return levelUpTo(grey.col[c][r], lastLevel); }, visit);
-        }
-        return;
-    }
-    std::vector<double> band(static_cast<size_t>(kBandRows) * grey.n);
+void forEachPixelLevel(const Flood& f, const matx& grey, double lastLevel, Visit visit) {
     for (int32_t top = 0; top < grey.m; top += kBandRows) {
         const int32_t rows = std::min(kBandRows, grey.m - top);
+        const int32_t bandStart = (top + kMargin) * f.stride + kMargin;
         for (int32_t c = 0; c < grey.n; ++c) {
             const double* column = grey.col[c] + top;
             // Thousands of columns are read a line at a time: more streams than the processor
@@ -681,23 +655,20 @@ void forEachFloodingPixel(const Flood& f, const matx& grey, double lastLevel, Vi
                 prefetchForReading(grey.col[c + kColumnsAhead] + top + rows - 1);
             }
             for (int32_t dr = 0; dr < rows; ++dr) {
-                band[static_cast<size_t>(dr) * grey.n + c] = levelUpTo(column[dr], lastLevel);
+                visit(levelUpTo(column[dr], lastLevel), bandStart + dr * f.stride + c);
             }
-        }
-        for (int32_t dr = 0; dr < rows; ++dr) {
-            const double* levels = band.data() + static_cast<size_t>(dr) * grey.n;
-            visitFloodingRow(f, top + dr, [levels](int32_t c) { return levels[c]; }, visit);
         }
     }
 }
 
-// An image held by rows is visited as it lies.
 template <class Visit>
-void forEachFloodingPixel(const Flood& f, const GreyRows& grey, double lastLevel, Visit visit) {
+void forEachPixelLevel(const Flood& f, const GreyRows& grey, double lastLevel, Visit visit) {
     for (int32_t r = 0; r < grey.m; ++r) {
         const double* row = grey.values + static_cast<size_t>(r) * grey.n;
-        visitFloodingRow(
-            f, r, [row, lastLevel](int32_t c) { return levelUpTo(row[c], lastLevel); }, visit);
+        const int32_t rowStart = (r + kMargin) * f.stride + kMargin;
+        for (int32_t c = 0; c < grey.n; ++c) {
+            visit(levelUpTo(row[c], lastLevel), rowStart + c);
+        }
     }
 }
 
@@ -730,23 +701,25 @@ size_t countFloodingPixels(const Grey& grey, double lastLevel) {
 }
 
 // A counting sort in two passes. The first reads the image once and counts the pixels of
-// each level; as the flood has not begun, each flooding pixel's state word, kNotFlooded until
-// then, holds its level meanwhile (levels up to kCountingSortLevels or twice the pixels stay
-// below 2^32). The second goes through the state by rows, places each pixel at the next place
-// of its level, so that a level's pixels lie in row-major order, and gives the word back.
-// The image is read once rather than once to count and once to place, and the level of a
-// value, a few comparisons, is found once.
+// each level; as the flood has not begun, each pixel's state word holds its level meanwhile
+// (levels up to kCountingSortLevels or twice the pixels stay below 2^32), 0 = kNotFlooded
+// for one that never floods. The second goes through the state by rows, places each pixel
+// at the next place of its level, so that a level's pixels lie in row-major order, and gives
+// the word back. The image is read once rather than once to count and once to place, and the
+// level of a value, a few comparisons, is found once.
 template <class Grey>
 void sortByCounting(Flood& f, const Grey& grey, double lastLevel, FloodOrder& order) {
     const auto levelCount = static_cast<size_t>(lastLevel) + 1;
     // Pixel counts fit in 32 bits (images have fewer than 2^31 pixels).
     std::vector<uint32_t> first(levelCount + 1, 0);
     uint32_t* const state = f.state;
-    forEachFloodingPixel(f, grey, lastLevel, [&](double level, int32_t p) {
+    forEachPixelLevel(f, grey, lastLevel, [&](double level, int32_t p) {
         const auto whole = static_cast<uint32_t>(level);
         state[p] = whole;
         ++first[whole + 1];
     });
+    // The pixels that never flood were counted at level 0, without a test; they take no place.
+    first[1] = 0;
     for (size_t level = 1; level <= levelCount; ++level) {
         if (first[level] > 0) {
             order.levels.push_back(static_cast<double>(level - 1));
@@ -777,8 +750,11 @@ void sortByComparison(const Flood& f, const Grey& grey, double lastLevel, FloodO
     order.pixels = allocatePixelArray<int32_t>(order.count, PixelPages::atOnce);
     std::vector<std::pair<double, int32_t>> flooding;
     flooding.reserve(order.count);
-    forEachFloodingPixel(f, grey, lastLevel,
-                         [&](double level, int32_t p) { flooding.emplace_back(level, p); });
+    forEachPixelLevel(f, grey, lastLevel, [&](double level, int32_t p) {
+        if (level != 0) {
+            flooding.emplace_back(level, p);
+        }
+    });
     std::sort(flooding.begin(), flooding.end());
     for (size_t k = 0; k < flooding.size(); ++k) {
         if (k == 0 || flooding[k].first != flooding[k - 1].first) {
