@@ -57,8 +57,9 @@
 //
 // What the rules force. Each pixel is flooded once and joins a cell once, and about a
 // quarter of the pixels are merge positions to examine; each of these events tests the
-// pixel's four neighbours in a fixed order, keeps five rows of window counts, and follows
-// labels to their survivors. Those are the rules the result depends on, so they are the
+// pixel's four neighbours in a fixed order (a stamp, which gives 25 pixels one label at once,
+// tests only the 20 around them), keeps five rows of window counts, and follows labels to
+// their survivors. Those are the rules the result depends on, so they are the
 // floor of the work: about 540 instructions a pixel in all (bench/README.md, phase by
 // phase). What those tests find is data no branch predictor can learn, three to four wrong
 // guesses a pixel. The flood's touch test only reads, and combines its four tests into one
@@ -356,11 +357,9 @@ void fetchCountsAround(const Flood& f, int32_t p) {
     }
 }
 
-// Pixel p becomes part of cell `label`, by growth or by a stamp.
-CELLKIT_INLINE_STEP void joinCell(Flood& f, int32_t p, int32_t label) {
-    // Read once, before the counts' and the state's stores, which the compiler cannot tell
-    // from f.stride.
-    const int32_t stride = f.stride;
+// Pixel p takes cell `label`: out of its windows' counts if it was flooded, out of the pixels
+// carrying its old cell if it had one.
+CELLKIT_INLINE_STEP void takePixel(Flood& f, int32_t p, int32_t label) {
     const int32_t written = writtenLabel(f.state[p]);
     if (written == kFlooded) {
         countFloodedLoss(f, p);
@@ -369,6 +368,14 @@ CELLKIT_INLINE_STEP void joinCell(Flood& f, int32_t p, int32_t label) {
     }
     writeLabel(f, p, label);
     ++f.carriers[label];
+}
+
+// Pixel p becomes part of cell `label` by growth, and meets its neighbours.
+CELLKIT_INLINE_STEP void joinCell(Flood& f, int32_t p, int32_t label) {
+    // Read once, before the counts' and the state's stores, which the compiler cannot tell
+    // from f.stride.
+    const int32_t stride = f.stride;
+    takePixel(f, p, label);
     // The neighbours in the order next column, previous column, previous row, next row. Of the
     // pairs the merge pass examines, p's joining changes the two examined at p (with its next
     // column and next row), the one examined at its previous column and the one at its
@@ -474,11 +481,42 @@ void fetchAroundStamp(const Flood& f, int32_t centre) {
     }
 }
 
+// A stamp gives all 25 pixels of the window its new label, whatever they held: every pair
+// inside the window ends up in that one cell, and only the pairs across its border can hold
+// two cells or a flooded pixel beside the cell. So the pixels are all taken first, and only
+// the 20 neighbours around the window are met, as a join meets its four: a pixel inside would
+// only be queued for growth to be taken by the stamp itself (a growth pass skips a queued pixel
+// no longer flooded), and a pair inside only queued for a merge to be found in one cell (a
+// merge joins cells and never parts them). A later stamp over part of the window meets its own
+// border in turn.
 void stampWindow(Flood& f, int32_t centre, int32_t label) {
+    const int32_t stride = f.stride;
     const int32_t first = firstWindowAround(f, centre);
     for (int32_t dr = 0; dr < kWindowSide; ++dr) {
         for (int32_t dc = 0; dc < kWindowSide; ++dc) {
-            joinCell(f, first + dr * f.stride + dc, label);
+            takePixel(f, first + dr * stride + dc, label);
+        }
+    }
+    // A pair is examined at its pixel of the previous row or column.
+    const int32_t bottomRow = first + (kWindowSide - 1) * stride;
+    for (int32_t dc = 0; dc < kWindowSide; ++dc) {
+        const int32_t above = first + dc - stride;
+        if (meetNeighbour(f, above, label) && isMergePosition(f, above)) {
+            queueMerge(f, above);
+        }
+        const int32_t bottom = bottomRow + dc;
+        if (meetNeighbour(f, bottom + stride, label) && isMergePosition(f, bottom)) {
+            queueMerge(f, bottom);
+        }
+    }
+    for (int32_t dr = 0; dr < kWindowSide; ++dr) {
+        const int32_t left = first + dr * stride;
+        if (meetNeighbour(f, left - 1, label) && isMergePosition(f, left - 1)) {
+            queueMerge(f, left - 1);
+        }
+        const int32_t right = left + kWindowSide - 1;
+        if (meetNeighbour(f, right + 1, label) && isMergePosition(f, right)) {
+            queueMerge(f, right);
         }
     }
 }
