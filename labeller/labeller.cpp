@@ -878,6 +878,15 @@ void markMergePositions(Flood& f) {
     }
 }
 
+// Once the flood is over no label is merged any more: every label is pointed straight at its
+// survivor, so that writing a pixel is one look-up, with no branch on whether it lies in a
+// cell or on whether its label was merged away (0 and 1 are their own entries).
+void pointingLabelsAtSurvivors(Flood& f) {
+    for (size_t label = 0; label < f.parent.size(); ++label) {
+        f.parent[label] = currentLabel(f, static_cast<int32_t>(label));
+    }
+}
+
 // The state is stored by rows and the output by columns, so both are gone through a block of
 // kBlockColumns columns at a time, row by row: half a line of state a row, and as many columns of
 // output, each written in its memory order. The order of reading changes no label.
@@ -885,12 +894,14 @@ constexpr int32_t kBlockColumns = 8;
 
 CELLKIT_PHASE
 void writeLabels(Flood& f, matx& labels) {
+    pointingLabelsAtSurvivors(f);
+    const int32_t* const survivor = f.parent.data();
     for (int32_t left = 0; left < f.n; left += kBlockColumns) {
         const int32_t columns = std::min(kBlockColumns, f.n - left);
         for (int32_t r = 0; r < f.m; ++r) {
-            const int32_t rowStart = (r + kMargin) * f.stride + left + kMargin;
+            const uint32_t* const state = f.state + (r + kMargin) * f.stride + left + kMargin;
             for (int32_t dc = 0; dc < columns; ++dc) {
-                labels.col[left + dc][r] = static_cast<double>(labelAt(f, rowStart + dc));
+                labels.col[left + dc][r] = static_cast<double>(survivor[writtenLabel(state[dc])]);
             }
         }
     }
@@ -899,11 +910,13 @@ void writeLabels(Flood& f, matx& labels) {
 // Row by row, as the state lies.
 CELLKIT_PHASE
 void writeLabelsRowMajor(Flood& f, int32_t* labels) {
+    pointingLabelsAtSurvivors(f);
+    const int32_t* const survivor = f.parent.data();
     for (int32_t r = 0; r < f.m; ++r) {
         int32_t* row = labels + static_cast<size_t>(r) * f.n;
-        const int32_t rowStart = (r + kMargin) * f.stride + kMargin;
+        const uint32_t* const state = f.state + (r + kMargin) * f.stride + kMargin;
         for (int32_t c = 0; c < f.n; ++c) {
-            row[c] = labelAt(f, rowStart + c);
+            row[c] = survivor[writtenLabel(state[c])];
         }
     }
 }
