@@ -10,8 +10,8 @@
 #                     run against the installed wheel), made again elsewhere and compared;
 #                     then the documents' code blocks, the suite again under AddressSanitizer
 #                     and UndefinedBehaviorSanitizer, the thread test under ThreadSanitizer,
-#                     the grower's tests as built for processors without SSE2, and a
-#                     bounded run of each fuzz target
+#                     the grower's and the labeller's tests as built for processors without
+#                     SSE2, and a bounded run of each fuzz target
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -102,15 +102,18 @@ thread_sanitized_test() {
     (cd "$tsan_build" && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R '^Threads\.')
 }
 
-# The grower's tests, with its neighbours' words tested one at a time as it is built for
-# processors without SSE2 (every x86-64 one has it, so no other build here takes that path).
-portable_grower_test() {
+# The grower's and the labeller's tests, built as for processors without SSE2 (every x86-64
+# one has it, so no other build here takes that path): the grower's neighbours' words and the
+# labeller's window counts then go one word at a time.
+portable_test() {
     cmake -S "$here" -B "$portable_build" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_CXX_FLAGS=-DCELLKIT_SEEDGROW_SSE2=0 -DCELLKIT_OCTAVE=OFF -DCELLKIT_MATLAB=OFF \
+        -DCMAKE_CXX_FLAGS=-DCELLKIT_SSE2=0 -DCELLKIT_OCTAVE=OFF -DCELLKIT_MATLAB=OFF \
         -DCELLKIT_BENCH=OFF -DCELLKIT_PYTHON=OFF
     cmake --build "$portable_build" --target unit_tests --parallel "$(nproc)"
-    "$portable_build/tests/unit_tests" \
-        --gtest_filter='SeedgrowDifferential.*:Growers/*:SpreadingLabelsModule.*'
+    local grower='SeedgrowDifferential.*:Growers/*:SpreadingLabelsModule.*'
+    local labeller='LabellerDifferential.*:Labellers/*:FindingNewCells.*'
+    labeller+=':GrowingCells.*:MergeCells.*'
+    "$portable_build/tests/unit_tests" --gtest_filter="$grower:$labeller"
 }
 
 # Every platform's bundle in dist/, made from build/ and build-windows/ (package/release.py).
@@ -169,7 +172,7 @@ test)
     build_sanitized
     run_tests "$sanitize_build"
     thread_sanitized_test
-    portable_grower_test
+    portable_test
     build_fuzz_targets
     run_tests "$fuzz_build"
     ;;

@@ -15,6 +15,7 @@
 #include "matx/phases.h"
 #include "matx/pixel_arrays.h"
 #include "matx/prefetch.h"
+#include "matx/sse2.h"
 
 // The labeller visits only what can change.
 //
@@ -287,13 +288,6 @@ uint64_t oneInEachWindowByte() {
     return loadWord(bytes);
 }
 
-// Whether some byte of the word equals `value`; it may say yes for a byte just above one that
-// does, never no wrongly, so a yes is checked byte by byte.
-bool mayHoldByte(uint64_t word, uint8_t value) {
-    const uint64_t x = word ^ (kEachByte * value);
-    return ((x - kEachByte) & ~x & (kEachByte * 0x80)) != 0;
-}
-
 // The windows of the 5x5 block from `first` that have just reached the seed count.
 void noteWindowsReachingSeedCount(Flood& f, int32_t first) {
     for (int32_t dr = 0; dr < kWindowSide; ++dr) {
@@ -310,6 +304,36 @@ void noteWindowsReachingSeedCount(Flood& f, int32_t first) {
 // centres that reach the seed count on the way are noted for this level's search. The
 // stride is read once: a count's word is stored as bytes, which may be any object, so the
 // compiler would read f.stride again after every row.
+#if CELLKIT_SSE2
+// With SSE2, a row's counts are added to and compared with the seed count byte by byte, each
+// in one instruction, and the comparison is exact.
+void countFloodedGain(Flood& f, int32_t p) {
+    static_assert(kWindowSide == 5, "one byte per window of a row");
+    const __m128i ones = _mm_set_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1);
+    const __m128i seedCount = _mm_set1_epi8(static_cast<char>(kMinFloodedInWindow));
+    constexpr int kWindowBytes = (1 << kWindowSide) - 1;
+    const int32_t first = firstWindowAround(f, p);
+    const int32_t stride = f.stride;
+    uint8_t* count = f.floodedInWindow + first;
+    __m128i reached = _mm_setzero_si128();
+    for (int32_t dr = 0; dr < kWindowSide; ++dr, count += stride) {
+        const __m128i counts =
+            _mm_add_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(count)), ones);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(count), counts);
+        reached = _mm_or_si128(reached, _mm_cmpeq_epi8(counts, seedCount));
+    }
+    if ((_mm_movemask_epi8(reached) & kWindowBytes) != 0) {
+        noteWindowsReachingSeedCount(f, first);
+    }
+}
+#else
+// Whether some byte of the word equals `value`; it may say yes for a byte just above one that
+// does, never no wrongly, so a yes is checked byte by byte.
+bool mayHoldByte(uint64_t word, uint8_t value) {
+    const uint64_t x = word ^ (kEachByte * value);
+    return ((x - kEachByte) & ~x & (kEachByte * 0x80)) != 0;
+}
+
 void countFloodedGain(Flood& f, int32_t p) {
     const uint64_t ones = oneInEachWindowByte();
     const int32_t first = firstWindowAround(f, p);
@@ -325,6 +349,7 @@ void countFloodedGain(Flood& f, int32_t p) {
         noteWindowsReachingSeedCount(f, first);
     }
 }
+#endif
 
 // Pixel p has left the flooded state (grown into or stamped). Every window holding it counts
 // it, so no count falls below 0.

@@ -7,24 +7,12 @@
 #include <new>
 #include <type_traits>
 
-// Every x86-64 processor has SSE2. -DCELLKIT_SEEDGROW_SSE2=0 builds the grower as it is built
-// for other processors, to test that too.
-#if !defined(CELLKIT_SEEDGROW_SSE2)
-#if defined(__SSE2__) || defined(_M_X64)
-#define CELLKIT_SEEDGROW_SSE2 1
-#else
-#define CELLKIT_SEEDGROW_SSE2 0
-#endif
-#endif
-#if CELLKIT_SEEDGROW_SSE2
-#include <emmintrin.h>
-#endif
-
 #include "matx/bits.h"
 #include "matx/digit_sort.h"
 #include "matx/largest_value.h"
 #include "matx/phases.h"
 #include "matx/prefetch.h"
+#include "matx/sse2.h"
 
 
 // The grower walks, at each level, only the frontier entries that may claim at it, and finds
@@ -672,7 +660,7 @@ struct NeighbourTests {
     unsigned freeBelow;
 };
 
-#if CELLKIT_SEEDGROW_SSE2
+#if CELLKIT_SSE2
 // The narrow state's four words side by side, tested at once. Each is read on its own: a read
 // of several words just after a write of one of them (the entry's own word, or a claimed
 // pixel's) would wait for the write to reach the cache.
@@ -704,7 +692,7 @@ NeighbourTests testingNarrowNeighbours(const Frame<State>& frame, int64_t p, uin
 template <class State>
 NeighbourTests testingNeighbours(const Frame<State>& frame, int64_t p, uint32_t label,
                                  uint32_t rank) {
-#if CELLKIT_SEEDGROW_SSE2
+#if CELLKIT_SSE2
     if constexpr (std::is_same_v<typename State::Word, NarrowState::Word>) {
         return testingNarrowNeighbours(frame, p, label, rank);
     } else
