@@ -14,7 +14,6 @@
 #include "matx/prefetch.h"
 #include "matx/sse2.h"
 
-
 // The grower walks, at each level, only the frontier entries that may claim at it, and finds
 // them without a priority queue.
 //
