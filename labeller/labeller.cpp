@@ -506,6 +506,71 @@ void fetchAroundStamp(const Flood& f, int32_t centre) {
     }
 }
 
+// Pixel p is stamped into cell `label`, which counts it with the others at the end; the result
+// is whether p was flooded, for the window counts the stamp takes away.
+CELLKIT_INLINE_STEP bool takeStampedPixel(Flood& f, int32_t p, int32_t label) {
+    const int32_t written = writtenLabel(f.state[p]);
+    if (written >= kFirstCellLabel) {
+        --f.carriers[currentLabel(f, written)];
+    }
+    writeLabel(f, p, label);
+    return written == kFlooded;
+}
+
+// What a stamp's flooded pixels take from the window counts. Each leaves the 25 windows around
+// it; together those are the 9x9 windows around the stamp's first pixel's, and each count
+// falls by the number of the stamp's flooded pixels its window holds. So each of the 9 rows of
+// counts is changed once, eight bytes as one word and the ninth on its own, rather than five
+// rows for each pixel. A row of pixels' part in a row of counts depends only on which of its
+// five pixels were flooded: rowLosses gives it for each of the 32 cases, and a row of counts
+// takes the parts of the (up to five) rows of pixels within two rows of it. No byte borrows
+// from the next: a count counts every flooded pixel of its window.
+struct RowLosses {
+    uint64_t firstEight[1 << kWindowSide];
+    uint8_t ninth[1 << kWindowSide];
+};
+
+const RowLosses& rowLosses() {
+    static const RowLosses table = [] {
+        RowLosses losses{};
+        for (uint32_t flooded = 0; flooded < (1u << kWindowSide); ++flooded) {
+            uint8_t bytes[sizeof(uint64_t) + 1] = {};
+            for (int32_t dc = 0; dc < kWindowSide; ++dc) {
+                if (flooded & (1u << dc)) {
+                    for (int32_t window = dc; window < dc + kWindowSide; ++window) {
+                        ++bytes[window];
+                    }
+                }
+            }
+            losses.firstEight[flooded] = loadWord(bytes);
+            losses.ninth[flooded] = bytes[sizeof(uint64_t)];
+        }
+        return losses;
+    }();
+    return table;
+}
+
+void countStampLoss(Flood& f, int32_t first, const uint32_t (&floodedColumns)[kWindowSide]) {
+    static_assert(2 * kWindowSide - 1 == sizeof(uint64_t) + 1, "a word and a byte a row");
+    const RowLosses& losses = rowLosses();
+    const int32_t stride = f.stride;
+    uint8_t* count = f.floodedInWindow + firstWindowAround(f, first);
+    uint64_t loss = 0;
+    uint32_t ninthLoss = 0;
+    for (int32_t row = 0; row < 2 * kWindowSide - 1; ++row, count += stride) {
+        if (row < kWindowSide) {
+            loss += losses.firstEight[floodedColumns[row]];
+            ninthLoss += losses.ninth[floodedColumns[row]];
+        }
+        if (row >= kWindowSide) {
+            loss -= losses.firstEight[floodedColumns[row - kWindowSide]];
+            ninthLoss -= losses.ninth[floodedColumns[row - kWindowSide]];
+        }
+        storeWord(count, loadWord(count) - loss);
+        count[sizeof(uint64_t)] = static_cast<uint8_t>(count[sizeof(uint64_t)] - ninthLoss);
+    }
+}
+
 // A stamp gives all 25 pixels of the window its new label, whatever they held: every pair
 // inside the window ends up in that one cell, and only the pairs across its border can hold
 // two cells or a flooded pixel beside the cell. So the pixels are all taken first, and only
@@ -517,11 +582,17 @@ void fetchAroundStamp(const Flood& f, int32_t centre) {
 void stampWindow(Flood& f, int32_t centre, int32_t label) {
     const int32_t stride = f.stride;
     const int32_t first = firstWindowAround(f, centre);
+    uint32_t floodedColumns[kWindowSide];
     for (int32_t dr = 0; dr < kWindowSide; ++dr) {
+        uint32_t flooded = 0;
         for (int32_t dc = 0; dc < kWindowSide; ++dc) {
-            takePixel(f, first + dr * stride + dc, label);
+            flooded |= static_cast<uint32_t>(takeStampedPixel(f, first + dr * stride + dc, label))
+                       << dc;
         }
+        floodedColumns[dr] = flooded;
     }
+    f.carriers[label] += kWindowSide * kWindowSide;
+    countStampLoss(f, first, floodedColumns);
     // A pair is examined at its pixel of the previous row or column.
     const int32_t bottomRow = first + (kWindowSide - 1) * stride;
     for (int32_t dc = 0; dc < kWindowSide; ++dc) {
