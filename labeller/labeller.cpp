@@ -41,8 +41,8 @@
 // shrinks (growth adds, a survivor adds, a stamp takes pixels but not size), so a label that
 // is not small never becomes small again. A pair that failed its test therefore fails at
 // every later pass until one of its pixels changes label: by growth or a stamp (the position
-// is queued then) or because one of its two labels is merged away (the position is watched
-// under both labels and revived then). Under forced merging every examined pair merges, and
+// is queued then, unless a stamp takes both its pixels into one cell) or because one of its
+// two labels is merged away (the position is watched under both labels and revived then). Under forced merging every examined pair merges, and
 // forcing only ever stops, never starts, so no failed pair dates from a forced pass.
 //
 // What is left costs mostly memory traffic: a level's pixels lie scattered over the image.
@@ -60,11 +60,10 @@
 // quarter of the pixels are merge positions to examine; each of these events tests the
 // pixel's four neighbours in a fixed order (a stamp, which gives 25 pixels one label at once,
 // tests only the 20 around them), keeps five rows of window counts, and follows labels to
-// their survivors. Those are the rules the result depends on, so they are the
-// floor of the work: about 540 instructions a pixel in all (bench/README.md, phase by
-// phase). What those tests find is data no branch predictor can learn, three to four wrong
-// guesses a pixel. The flood's touch test only reads, and combines its four tests into one
-// branch. A join tests each neighbour for another cell without a branch; its test for a
+// their survivors. Those are the rules the result depends on, so they are the floor of the
+// work: about 480 instructions a pixel in all (bench/README.md, phase by phase). What those
+// tests find is data no branch predictor can learn, two and a half to three wrong guesses a
+// pixel. The flood's touch test only reads, and combines its four tests into one branch. A join tests each neighbour for another cell without a branch; its test for a
 // pixel waiting to be claimed stays a branch, because only such a pixel is queued and
 // flagged, and writing every neighbour's word back, as a branch-free form must, costs more
 // on a large image (each a cache line to write out) than the guesses save on a small one.
