@@ -42,8 +42,9 @@
 // is not small never becomes small again. A pair that failed its test therefore fails at
 // every later pass until one of its pixels changes label: by growth or a stamp (the position
 // is queued then, unless a stamp takes both its pixels into one cell) or because one of its
-// two labels is merged away (the position is watched under both labels and revived then). Under forced merging every examined pair merges, and
-// forcing only ever stops, never starts, so no failed pair dates from a forced pass.
+// two labels is merged away (the position is watched under both labels and revived then).
+// Under forced merging every examined pair merges, and forcing only ever stops, never
+// starts, so no failed pair dates from a forced pass.
 //
 // What is left costs mostly memory traffic: a level's pixels lie scattered over the image.
 // So the per-pixel state is kept small and in as few cache lines as a pixel's rules reach (a
@@ -63,10 +64,11 @@
 // their survivors. Those are the rules the result depends on, so they are the floor of the
 // work: about 480 instructions a pixel in all (bench/README.md, phase by phase). What those
 // tests find is data no branch predictor can learn, two and a half to three wrong guesses a
-// pixel. The flood's touch test only reads, and combines its four tests into one branch. A join tests each neighbour for another cell without a branch; its test for a
-// pixel waiting to be claimed stays a branch, because only such a pixel is queued and
-// flagged, and writing every neighbour's word back, as a branch-free form must, costs more
-// on a large image (each a cache line to write out) than the guesses save on a small one.
+// pixel. The flood's touch test only reads, and combines its four tests into one branch. A
+// join tests each neighbour for another cell without a branch; its test for a pixel waiting
+// to be claimed stays a branch, because only such a pixel is queued and flagged, and writing
+// every neighbour's word back, as a branch-free form must, costs more on a large image (each
+// a cache line to write out) than the guesses save on a small one.
 // Nor can a level be shared among threads: stamps and merges take effect at once for what
 // follows them in row-major order, so threads would have to meet after every pass of every
 // level, tens of thousands of times for a 16-bit image, at a cost above the work.
@@ -517,13 +519,14 @@ CELLKIT_INLINE_STEP bool takeStampedPixel(Flood& f, int32_t p, int32_t label) {
 }
 
 // What a stamp's flooded pixels take from the window counts. Each leaves the 25 windows around
-// it; together those are the 9x9 windows around the stamp's first pixel's, and each count
-// falls by the number of the stamp's flooded pixels its window holds. So each of the 9 rows of
-// counts is changed once, eight bytes as one word and the ninth on its own, rather than five
-// rows for each pixel. A row of pixels' part in a row of counts depends only on which of its
-// five pixels were flooded: rowLosses gives it for each of the 32 cases, and a row of counts
-// takes the parts of the (up to five) rows of pixels within two rows of it. No byte borrows
-// from the next: a count counts every flooded pixel of its window.
+// it; together those are the 9x9 windows centred within four rows and columns of the stamp's
+// centre, and each count falls by the number of the stamp's flooded pixels its window holds.
+// So each of the 9 rows of counts is changed once, eight bytes as one word and the ninth on
+// its own, rather than five rows for each pixel. A row of pixels' part in a row of counts
+// depends only on which of its five pixels were flooded: rowLosses gives it for each of the
+// 32 cases, and a row of counts takes the parts of the (up to five) rows of pixels within two
+// rows of it. No byte borrows from the next: a count counts every flooded pixel of its
+// window.
 struct RowLosses {
     uint64_t firstEight[1 << kWindowSide];
     uint8_t ninth[1 << kWindowSide];
