@@ -1,11 +1,11 @@
 // Runs one module's algorithm on one image, a number of times, for the phase benchmark:
-//   cellkit_phases ombrisk|tavenor3|tavenor3-rows <image.raw> <runs> [celllevel]
+//   cellkit_phases ombrisk|ombrisk-rows|tavenor3|tavenor3-rows <image.raw> <runs> [celllevel]
 // The image is the peer benchmark's raw format (bench/peer/inputs.py, write_double): two
 // int32 sizes, rows and columns, then the doubles in column-major order. ombrisk runs with
 // cell size limit 30 and threshold 5, as the peer benchmark has it. Prints the best time of
 // the runs in nanoseconds a pixel. run_phases.sh runs it under perf and callgrind.
-// tavenor3-rows gives the grower the image by rows and has the labels written by rows, as
-// the Python binding does for a C-ordered array.
+// ombrisk-rows and tavenor3-rows give the algorithm the image by rows and have the labels
+// written by rows, as the Python binding does for a C-ordered array.
 
 #include <malloc.h>
 
@@ -51,8 +51,8 @@ bool readImage(const char* path, Image& image) {
 int main(int argc, char** argv) {
     if (argc < 4) {
         std::fprintf(stderr,
-                     "usage: cellkit_phases ombrisk|tavenor3|tavenor3-rows <image.raw> <runs> "
-                     "[celllevel]\n");
+                     "usage: cellkit_phases ombrisk|ombrisk-rows|tavenor3|tavenor3-rows "
+                     "<image.raw> <runs> [celllevel]\n");
         return 2;
     }
     const std::string module = argv[1];
@@ -84,6 +84,11 @@ int main(int argc, char** argv) {
             GrowthScratch scratch = makeGrowthScratch(image.m, image.n);
             spreadingLabelsRowMajor(GreyRows{greyRows.data(), image.m, image.n},
                                     labelRows.data(), celllevel, scratch);
+        } else if (module == "ombrisk-rows") {
+            const CellSizeTable cellSize = allocateCellSizeTable(pixels);
+            labellingCellsRowMajor(GreyRows{greyRows.data(), image.m, image.n},
+                                   labelRows.data(), cellSize.get(),
+                                   largestGreyValue(greyRows.data(), pixels), 30, 5);
         } else {
             const CellSizeTable cellSize = allocateCellSizeTable(pixels);
             labellingCells(*greyView, *labelView, cellSize.get(),
