@@ -383,17 +383,25 @@ void fetchCountsAround(const Flood& f, int32_t p) {
     }
 }
 
-// Pixel p takes cell `label`: out of its windows' counts if it was flooded, out of the pixels
-// carrying its old cell if it had one.
-CELLKIT_INLINE_STEP void takePixel(Flood& f, int32_t p, int32_t label) {
+// Pixel p's word takes cell `label`, and p leaves the pixels carrying its old cell if it had
+// one. The result is whether p was flooded: the caller takes it out of its windows' counts
+// and counts it among the new cell's carriers, a join at once, a stamp for all its pixels
+// together.
+CELLKIT_INLINE_STEP bool writingCellLabel(Flood& f, int32_t p, int32_t label) {
     const int32_t written = writtenLabel(f.state[p]);
-    if (written == kFlooded) {
-        countFloodedLoss(f, p);
-    } else if (written >= kFirstCellLabel) {
+    if (written >= kFirstCellLabel) {
         --f.carriers[currentLabel(f, written)];
     }
     writeLabel(f, p, label);
-    ++f.carriers[label];
+    return written == kFlooded;
+}
+
+// What p meeting its neighbour q means for the pair of the two, examined at `position` (p or
+// q, whichever lies in the previous row or column): queued when it now holds two cells.
+CELLKIT_INLINE_STEP void meetingAcrossPair(Flood& f, int32_t q, int32_t label, int32_t position) {
+    if (meetNeighbour(f, q, label) && isMergePosition(f, position)) {
+        queueMerge(f, position);
+    }
 }
 
 // Pixel p becomes part of cell `label` by growth, and meets its neighbours.
@@ -401,7 +409,10 @@ CELLKIT_INLINE_STEP void joinCell(Flood& f, int32_t p, int32_t label) {
     // Read once, before the counts' and the state's stores, which the compiler cannot tell
     // from f.stride.
     const int32_t stride = f.stride;
-    takePixel(f, p, label);
+    if (writingCellLabel(f, p, label)) {
+        countFloodedLoss(f, p);
+    }
+    ++f.carriers[label];
     // The neighbours in the order next column, previous column, previous row, next row. Of the
     // pairs the merge pass examines, p's joining changes the two examined at p (with its next
     // column and next row), the one examined at its previous column and the one at its
@@ -412,12 +423,8 @@ CELLKIT_INLINE_STEP void joinCell(Flood& f, int32_t p, int32_t label) {
     // was queued when it came to hold them, and the pair has merged since or failed and is
     // watched.
     const bool pairWithNextColumn = meetNeighbour(f, p + 1, label);
-    if (meetNeighbour(f, p - 1, label) && isMergePosition(f, p - 1)) {
-        queueMerge(f, p - 1);
-    }
-    if (meetNeighbour(f, p - stride, label) && isMergePosition(f, p - stride)) {
-        queueMerge(f, p - stride);
-    }
+    meetingAcrossPair(f, p - 1, label, p - 1);
+    meetingAcrossPair(f, p - stride, label, p - stride);
     const bool pairWithNextRow = meetNeighbour(f, p + stride, label);
     if ((pairWithNextColumn || pairWithNextRow) && isMergePosition(f, p)) {
         queueMerge(f, p);
@@ -507,17 +514,6 @@ void fetchAroundStamp(const Flood& f, int32_t centre) {
     }
 }
 
-// Pixel p is stamped into cell `label`, which counts it with the others at the end; the result
-// is whether p was flooded, for the window counts the stamp takes away.
-CELLKIT_INLINE_STEP bool takeStampedPixel(Flood& f, int32_t p, int32_t label) {
-    const int32_t written = writtenLabel(f.state[p]);
-    if (written >= kFirstCellLabel) {
-        --f.carriers[currentLabel(f, written)];
-    }
-    writeLabel(f, p, label);
-    return written == kFlooded;
-}
-
 // What a stamp's flooded pixels take from the window counts. Each leaves the 25 windows around
 // it; together those are the 9x9 windows centred within four rows and columns of the stamp's
 // centre, and each count falls by the number of the stamp's flooded pixels its window holds.
@@ -563,8 +559,7 @@ void countStampLoss(Flood& f, int32_t first, const uint32_t (&floodedColumns)[kW
         if (row < kWindowSide) {
             loss += losses.firstEight[floodedColumns[row]];
             ninthLoss += losses.ninth[floodedColumns[row]];
-        }
-        if (row >= kWindowSide) {
+        } else {
             loss -= losses.firstEight[floodedColumns[row - kWindowSide]];
             ninthLoss -= losses.ninth[floodedColumns[row - kWindowSide]];
         }
@@ -588,7 +583,7 @@ void stampWindow(Flood& f, int32_t centre, int32_t label) {
     for (int32_t dr = 0; dr < kWindowSide; ++dr) {
         uint32_t flooded = 0;
         for (int32_t dc = 0; dc < kWindowSide; ++dc) {
-            flooded |= static_cast<uint32_t>(takeStampedPixel(f, first + dr * stride + dc, label))
+            flooded |= static_cast<uint32_t>(writingCellLabel(f, first + dr * stride + dc, label))
                        << dc;
         }
         floodedColumns[dr] = flooded;
@@ -598,24 +593,13 @@ void stampWindow(Flood& f, int32_t centre, int32_t label) {
     // A pair is examined at its pixel of the previous row or column.
     const int32_t bottomRow = first + (kWindowSide - 1) * stride;
     for (int32_t dc = 0; dc < kWindowSide; ++dc) {
-        const int32_t above = first + dc - stride;
-        if (meetNeighbour(f, above, label) && isMergePosition(f, above)) {
-            queueMerge(f, above);
-        }
-        const int32_t bottom = bottomRow + dc;
-        if (meetNeighbour(f, bottom + stride, label) && isMergePosition(f, bottom)) {
-            queueMerge(f, bottom);
-        }
+        meetingAcrossPair(f, first + dc - stride, label, first + dc - stride);
+        meetingAcrossPair(f, bottomRow + dc + stride, label, bottomRow + dc);
     }
     for (int32_t dr = 0; dr < kWindowSide; ++dr) {
         const int32_t left = first + dr * stride;
-        if (meetNeighbour(f, left - 1, label) && isMergePosition(f, left - 1)) {
-            queueMerge(f, left - 1);
-        }
-        const int32_t right = left + kWindowSide - 1;
-        if (meetNeighbour(f, right + 1, label) && isMergePosition(f, right)) {
-            queueMerge(f, right);
-        }
+        meetingAcrossPair(f, left - 1, label, left - 1);
+        meetingAcrossPair(f, left + kWindowSide, label, left + kWindowSide - 1);
     }
 }
 
