@@ -664,9 +664,10 @@ struct NeighbourTests {
 // of several words just after a write of one of them (the entry's own word, or a claimed
 // pixel's) would wait for the write to reach the cache.
 template <class State>
-NeighbourTests testingNarrowNeighbours(const Frame<State>& frame,
-                                       const int64_t neighbours[kMostNeighbours], uint32_t label,
+NeighbourTests testingNarrowNeighbours(const Frame<State>& frame, int64_t p, uint32_t label,
                                        uint32_t rank) {
+    int64_t neighbours[kMostNeighbours];
+    neighboursOf(frame, p, neighbours);
     const auto word = [&](int k) {
         return _mm_cvtsi32_si128(static_cast<int>(frame.state[neighbours[k]]));
     };
@@ -688,15 +689,16 @@ NeighbourTests testingNarrowNeighbours(const Frame<State>& frame,
 // The narrow state's words side by side where the processor has SSE2 (every x86-64 one does),
 // else one by one.
 template <class State>
-NeighbourTests testingNeighbours(const Frame<State>& frame,
-                                 const int64_t neighbours[kMostNeighbours], uint32_t label,
+NeighbourTests testingNeighbours(const Frame<State>& frame, int64_t p, uint32_t label,
                                  uint32_t rank) {
 #if CELLKIT_SSE2
     if constexpr (std::is_same_v<typename State::Word, NarrowState::Word>) {
-        return testingNarrowNeighbours(frame, neighbours, label, rank);
+        return testingNarrowNeighbours(frame, p, label, rank);
     } else
 #endif
     {
+        int64_t neighbours[kMostNeighbours];
+        neighboursOf(frame, p, neighbours);
         NeighbourTests tests{false, 0};
         for (int k = 0; k < kMostNeighbours; ++k) {
             const typename State::Word word = frame.state[neighbours[k]];
@@ -728,10 +730,7 @@ struct LevelWalk {
 // for one more, as every pixel is claimed once.
 template <class State>
 void listingClaimed(LevelWalk<State>& level, int64_t p, uint32_t label) {
-    int64_t neighbours[kMostNeighbours];
-    neighboursOf(level.frame, p, neighbours);
-    const NeighbourTests tests =
-        testingNeighbours(level.frame, neighbours, label, level.claimableNext);
+    const NeighbourTests tests = testingNeighbours(level.frame, p, label, level.claimableNext);
     if (tests.touches) {
         level.frame.state[p] |= State::kSettled;
         return;
@@ -753,13 +752,15 @@ CELLKIT_INLINE_STEP void walkingEntry(LevelWalk<State>& level, Entry entry) {
     const int64_t p = pixelOf(entry);
     const uint32_t label = labelOf(entry);
     state[p] &= ~State::kListed;
-    int64_t neighbours[kMostNeighbours];
-    neighboursOf(level.frame, p, neighbours);
-    const NeighbourTests tests = testingNeighbours(level.frame, neighbours, label, level.claimable);
+    const NeighbourTests tests = testingNeighbours(level.frame, p, label, level.claimable);
     if (tests.touches) {
         state[p] |= State::kSettled;
         return;
     }
+    // The indices are worked out again rather than handed over from the tests: as an array
+    // passed in they go through memory, and the walk ran at 0.96 of the speed.
+    int64_t neighbours[kMostNeighbours];
+    neighboursOf(level.frame, p, neighbours);
     // In neighbour order: the lowest bit first.
     for (unsigned claims = tests.freeBelow; claims != 0; claims &= claims - 1) {
         const int64_t q = neighbours[lowestSetBit(claims)];
