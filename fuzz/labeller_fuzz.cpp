@@ -193,5 +193,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     requireSame(actual.labels == expected.labels, "labels");
     requireSame(actual.cellSize == expected.cellSize, "cell-size table");
     checkLabels(c, actual);
+    // Every level's flood and growth passes shared among threads (2 to 4, by the case),
+    // however few pixels they hold.
+    const LabellerThreads threads{2 + static_cast<int>(c.grey.size() % 3), 0, 0};
+    const Result shared = label(c, [&](const matx& grey, matx& labels, int32_t* cellSize,
+                                       double maxGrey, double cellSizeLimit, double threshold) {
+        labellingCellsOnThreads(grey, labels, cellSize, maxGrey, cellSizeLimit, threshold,
+                                threads);
+    });
+    requireSame(shared.labels == expected.labels, "labels on threads");
+    requireSame(shared.cellSize == expected.cellSize, "cell-size table on threads");
     return 0;
 }

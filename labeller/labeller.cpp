@@ -4,12 +4,14 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <new>
 #include <queue>
 #include <utility>
 #include <vector>
 
+#include "matx/crew.h"
 #include "matx/digit_sort.h"
 #include "matx/largest_value.h"
 #include "matx/phases.h"
@@ -69,9 +71,16 @@
 // to be claimed stays a branch, because only such a pixel is queued and flagged, and writing
 // every neighbour's word back, as a branch-free form must, costs more on a large image (each
 // a cache line to write out) than the guesses save on a small one.
-// Nor can a level be shared among threads: stamps and merges take effect at once for what
-// follows them in row-major order, so threads would have to meet after every pass of every
-// level, tens of thousands of times for a 16-bit image, at a cost above the work.
+//
+// Threads. Stamps and merges take effect at once for what follows them in row-major order, so
+// the search and the merge pass stay on one thread. The flood and the growth passes can be
+// shared exactly: a flood's result does not depend on the order of its pixels (counts add up,
+// a window reaches the seed count once, the lists it makes are sorted or order-free), nor does
+// a growth pass's, whose claims are all read from the state before it. So the image is cut
+// into bands of rows, each band's pixels go to one thread, and the few rows where two bands'
+// reaches meet go to the caller's thread afterwards (Bands, below). The threads meet twice a
+// pass, which pays only where a pass holds thousands of pixels and the state has left the
+// caches: on large 8-bit images (bench/README.md, "Several threads").
 
 namespace {
 
@@ -106,6 +115,49 @@ constexpr uint32_t kMergePosition = 1u << 28;
 constexpr uint32_t kQueuedForGrowth = 1u << 29;
 constexpr uint32_t kInMergeQueue = 1u << 30;
 
+// What a walk over a level's pixels finds for the steps that follow: a thread that shares
+// the walk keeps lists of its own, added to the call's when the walk is over. Their order
+// decides nothing: a growth pass decides every claim from the state before it, and the
+// search and the merge pass sort what they are given.
+struct Found {
+    // Flooded pixels beside a cell, to be claimed by the next growth pass.
+    std::vector<int32_t> growthQueue;
+    // Positions with a pair of different cells, to be examined by the next merge pass.
+    std::vector<int32_t> mergeQueue;
+    std::vector<int32_t> windowsReachingSeedCount;
+    // Whether the walk is shared among threads: labels merged away are then followed
+    // without shortening the way, since the labels' table is read by all.
+    bool shared = false;
+};
+
+// How a level's flood and growth passes are split among threads: the image in bands of whole
+// rows, each band's pixels to one thread. A pixel's work reaches one row of state and two of
+// window counts either side (and a count word runs on into the row after those), so two
+// pixels six rows apart or more touch nothing in common: the five rows around the top of
+// every band but the first go to no thread and are done by the caller's thread afterwards.
+// Band b's own pixels are the padded indices [first[b], end[b]).
+struct Bands {
+    int count = 1;
+    std::vector<int32_t> first;
+    std::vector<int32_t> end;
+};
+constexpr int32_t kBorderAbove = 3;
+constexpr int32_t kBorderBelow = 2;
+constexpr int32_t kLeastBandRows = 8;
+
+using Claim = std::pair<int32_t, int32_t>;  // pixel, label
+
+// What one thread of a crew keeps for a shared walk: its lists, the frontier's pixels in its
+// band, and the claims of its band and of the border above it. Each on cache lines of its
+// own, since a list's end moves at every pixel it takes.
+struct alignas(64) CrewMember {
+    Found found;  // the caller's thread, member 0, uses the call's
+    std::vector<int32_t> pixels;
+    std::vector<int32_t> borderPixels;
+    std::vector<Claim> bandClaims;
+    std::vector<Claim> borderClaims;
+};
+
 struct Flood {
     int32_t m = 0;
     int32_t n = 0;
@@ -123,7 +175,6 @@ struct Flood {
     // The blocks under the two arrays above.
     PixelArray<uint32_t> stateBlock;
     PixelArray<uint8_t> countBlock;
-    std::vector<int32_t> windowsReachingSeedCount;
 
     // Per label: the label it was merged into (itself while it lives), the pixels carrying
     // it, and the first of the positions to examine again when it is merged away.
@@ -133,16 +184,19 @@ struct Flood {
     // About one watch for every two pixels on cell images.
     std::vector<Watch, PixelAllocator<Watch>> watches;
 
-    // Flooded pixels beside a cell, to be claimed by the next growth pass.
-    std::vector<int32_t> growthQueue;
+    Found found;
     // Read by a growth pass only; between passes, the room in which a search or a merge
     // pass sorts its positions.
     std::vector<int32_t> frontier;
-    std::vector<std::pair<int32_t, int32_t>> claims;  // pixel, label
-
-    // Positions with a pair of different cells, to be examined by the next merge pass.
-    std::vector<int32_t> mergeQueue;
+    std::vector<Claim> claims;
     std::vector<int32_t> mergeBatch;
+
+    // For a call that shares its levels among threads: the bands, one member for each, and
+    // the crew, last, so that its threads end before what they use goes.
+    int32_t leastSharedWork = 0;
+    Bands bands;
+    std::vector<CrewMember> crewMembers;
+    std::unique_ptr<Crew> crew;
 };
 
 using PositionHeap = std::priority_queue<int32_t, std::vector<int32_t>, std::greater<int32_t>>;
@@ -151,6 +205,16 @@ int32_t currentLabel(Flood& f, int32_t label) {
     // Path halving: every other label on the way points to its grandparent.
     while (f.parent[label] != label) {
         f.parent[label] = f.parent[f.parent[label]];
+        label = f.parent[label];
+    }
+    return label;
+}
+
+// The same without shortening the way, for a walk shared among threads: none of them writes
+// the table all of them read. No label is merged during the flood or a growth pass, so the
+// way is as long as the last merge pass left it.
+int32_t survivingLabel(const Flood& f, int32_t label) {
+    while (f.parent[label] != label) {
         label = f.parent[label];
     }
     return label;
@@ -184,6 +248,16 @@ int32_t labelAt(Flood& f, int32_t p) {
     return label;
 }
 
+// The cell label of p, a cell pixel, read as the walk may: a shared walk writes neither the
+// labels' table nor a word another thread may read. Most labels read are alive.
+CELLKIT_INLINE_STEP int32_t cellLabelAt(Flood& f, const Found& found, int32_t p) {
+    const int32_t written = writtenLabel(f.state[p]);
+    if (f.parent[written] == written) {
+        return written;
+    }
+    return found.shared ? survivingLabel(f, written) : labelAt(f, p);
+}
+
 bool isSmall(const Flood& f, int32_t label) {
     return f.cellSizeLimit > static_cast<double>(f.cellSize[label]);
 }
@@ -196,10 +270,10 @@ int32_t issueLabel(Flood& f) {
     return label;
 }
 
-void queueGrowth(Flood& f, int32_t p) {
+void queueGrowth(Flood& f, Found& found, int32_t p) {
     if ((f.state[p] & (kLabelBits | kQueuedForGrowth)) == kFlooded) {
         f.state[p] |= kQueuedForGrowth;
-        f.growthQueue.push_back(p);
+        found.growthQueue.push_back(p);
     }
 }
 
@@ -213,19 +287,19 @@ bool touchesCell(const Flood& f, int32_t p) {
 
 // The first cell among the four neighbours, in the order next column, previous column,
 // previous row, next row.
-int32_t firstNeighbouringCell(Flood& f, int32_t p) {
+CELLKIT_INLINE_STEP int32_t firstNeighbouringCell(Flood& f, const Found& found, int32_t p) {
     for (const int32_t q : {p + 1, p - 1, p - f.stride, p + f.stride}) {
         if (isCell(f, q)) {
-            return labelAt(f, q);
+            return cellLabelAt(f, found, q);
         }
     }
     return kNotFlooded;
 }
 
-void queueMerge(Flood& f, int32_t position) {
+void queueMerge(Flood& f, Found& found, int32_t position) {
     if (!(f.state[position] & kInMergeQueue)) {
         f.state[position] |= kInMergeQueue;
-        f.mergeQueue.push_back(position);
+        found.mergeQueue.push_back(position);
     }
 }
 
@@ -239,18 +313,18 @@ bool isMergePosition(const Flood& f, int32_t p) {
 // can guess, so that answer is not a branch: the entry of q's label in `parent` is read
 // whatever the label (0 and 1 are their own entries), and only a label merged away, which
 // is seldom, is followed.
-CELLKIT_INLINE_STEP bool meetNeighbour(Flood& f, int32_t q, int32_t label) {
+CELLKIT_INLINE_STEP bool meetNeighbour(Flood& f, Found& found, int32_t q, int32_t label) {
     const uint32_t state = f.state[q];
     const int32_t written = writtenLabel(state);
     if (written == kFlooded) {
         if (!(state & kQueuedForGrowth)) {
             f.state[q] = state | kQueuedForGrowth;
-            f.growthQueue.push_back(q);
+            found.growthQueue.push_back(q);
         }
         return false;
     }
     if (f.parent[written] != written) {
-        return labelAt(f, q) != label;
+        return cellLabelAt(f, found, q) != label;
     }
     return (written >= kFirstCellLabel) & (written != label);
 }
@@ -290,12 +364,12 @@ uint64_t oneInEachWindowByte() {
 }
 
 // The windows of the 5x5 block from `first` that have just reached the seed count.
-void noteWindowsReachingSeedCount(Flood& f, int32_t first) {
+void noteWindowsReachingSeedCount(Flood& f, Found& found, int32_t first) {
     for (int32_t dr = 0; dr < kWindowSide; ++dr) {
         const int32_t rowStart = first + dr * f.stride;
         for (int32_t dc = 0; dc < kWindowSide; ++dc) {
             if (f.floodedInWindow[rowStart + dc] == kMinFloodedInWindow) {
-                f.windowsReachingSeedCount.push_back(rowStart + dc);
+                found.windowsReachingSeedCount.push_back(rowStart + dc);
             }
         }
     }
@@ -308,7 +382,7 @@ void noteWindowsReachingSeedCount(Flood& f, int32_t first) {
 #if CELLKIT_SSE2
 // With SSE2, a row's counts are added to and compared with the seed count byte by byte, each
 // in one instruction, and the comparison is exact.
-void countFloodedGain(Flood& f, int32_t p) {
+void countFloodedGain(Flood& f, Found& found, int32_t p) {
     static_assert(kWindowSide == 5, "one byte per window of a row");
     const __m128i ones = _mm_set_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1);
     const __m128i seedCount = _mm_set1_epi8(static_cast<char>(kMinFloodedInWindow));
@@ -324,7 +398,7 @@ void countFloodedGain(Flood& f, int32_t p) {
         reached = _mm_or_si128(reached, _mm_cmpeq_epi8(counts, seedCount));
     }
     if ((_mm_movemask_epi8(reached) & kWindowBytes) != 0) {
-        noteWindowsReachingSeedCount(f, first);
+        noteWindowsReachingSeedCount(f, found, first);
     }
 }
 #else
@@ -335,7 +409,7 @@ bool mayHoldByte(uint64_t word, uint8_t value) {
     return ((x - kEachByte) & ~x & (kEachByte * 0x80)) != 0;
 }
 
-void countFloodedGain(Flood& f, int32_t p) {
+void countFloodedGain(Flood& f, Found& found, int32_t p) {
     const uint64_t ones = oneInEachWindowByte();
     const int32_t first = firstWindowAround(f, p);
     const int32_t stride = f.stride;
@@ -347,7 +421,7 @@ void countFloodedGain(Flood& f, int32_t p) {
         mayReach |= mayHoldByte(counts, kMinFloodedInWindow);
     }
     if (mayReach) {
-        noteWindowsReachingSeedCount(f, first);
+        noteWindowsReachingSeedCount(f, found, first);
     }
 }
 #endif
@@ -398,21 +472,22 @@ CELLKIT_INLINE_STEP bool writingCellLabel(Flood& f, int32_t p, int32_t label) {
 
 // What p meeting its neighbour q means for the pair of the two, examined at `position` (p or
 // q, whichever lies in the previous row or column): queued when it now holds two cells.
-CELLKIT_INLINE_STEP void meetingAcrossPair(Flood& f, int32_t q, int32_t label, int32_t position) {
-    if (meetNeighbour(f, q, label) && isMergePosition(f, position)) {
-        queueMerge(f, position);
+CELLKIT_INLINE_STEP void meetingAcrossPair(Flood& f, Found& found, int32_t q, int32_t label,
+                                           int32_t position) {
+    if (meetNeighbour(f, found, q, label) && isMergePosition(f, position)) {
+        queueMerge(f, found, position);
     }
 }
 
-// Pixel p becomes part of cell `label` by growth, and meets its neighbours.
-CELLKIT_INLINE_STEP void joinCell(Flood& f, int32_t p, int32_t label) {
+// Pixel p becomes part of cell `label` by growth, and meets its neighbours. The caller counts
+// it among the label's carriers and its size.
+CELLKIT_INLINE_STEP void joinCell(Flood& f, Found& found, int32_t p, int32_t label) {
     // Read once, before the counts' and the state's stores, which the compiler cannot tell
     // from f.stride.
     const int32_t stride = f.stride;
     if (writingCellLabel(f, p, label)) {
         countFloodedLoss(f, p);
     }
-    ++f.carriers[label];
     // The neighbours in the order next column, previous column, previous row, next row. Of the
     // pairs the merge pass examines, p's joining changes the two examined at p (with its next
     // column and next row), the one examined at its previous column and the one at its
@@ -422,25 +497,166 @@ CELLKIT_INLINE_STEP void joinCell(Flood& f, int32_t p, int32_t label) {
     // other pair of those two neighbours has not changed: if it holds two cells, its position
     // was queued when it came to hold them, and the pair has merged since or failed and is
     // watched.
-    const bool pairWithNextColumn = meetNeighbour(f, p + 1, label);
-    meetingAcrossPair(f, p - 1, label, p - 1);
-    meetingAcrossPair(f, p - stride, label, p - stride);
-    const bool pairWithNextRow = meetNeighbour(f, p + stride, label);
+    const bool pairWithNextColumn = meetNeighbour(f, found, p + 1, label);
+    meetingAcrossPair(f, found, p - 1, label, p - 1);
+    meetingAcrossPair(f, found, p - stride, label, p - stride);
+    const bool pairWithNextRow = meetNeighbour(f, found, p + stride, label);
     if ((pairWithNextColumn || pairWithNextRow) && isMergePosition(f, p)) {
-        queueMerge(f, p);
+        queueMerge(f, found, p);
     }
 }
 
-void flood(Flood& f, int32_t p) {
+void flood(Flood& f, Found& found, int32_t p) {
     // A pixel stamped into a cell before its level has come stays in the cell.
     if (writtenLabel(f.state[p]) != kNotFlooded) {
         return;
     }
     f.state[p] |= kFlooded;
-    countFloodedGain(f, p);
+    countFloodedGain(f, found, p);
     if (touchesCell(f, p)) {
-        queueGrowth(f, p);
+        queueGrowth(f, found, p);
     }
+}
+
+// The lists of a thread of the crew; the caller's thread is member 0.
+Found& foundOf(Flood& f, int member) {
+    return member == 0 ? f.found : f.crewMembers[static_cast<size_t>(member)].found;
+}
+
+// What the crew found, added to the caller's lists.
+void gatheringFound(Flood& f) {
+    for (size_t member = 1; member < f.crewMembers.size(); ++member) {
+        Found& found = f.crewMembers[member].found;
+        for (auto [from, to] : {std::pair{&found.growthQueue, &f.found.growthQueue},
+                                std::pair{&found.mergeQueue, &f.found.mergeQueue},
+                                std::pair{&found.windowsReachingSeedCount,
+                                          &f.found.windowsReachingSeedCount}}) {
+            to->insert(to->end(), from->begin(), from->end());
+            from->clear();
+        }
+    }
+}
+
+bool sharing(const Flood& f, size_t work) {
+    return f.crew != nullptr && work >= static_cast<size_t>(f.leastSharedWork);
+}
+
+// The claims of `pixels`, decided from the state before the pass, in their order:
+// keep(pixel, label) for each.
+template <class Keep>
+CELLKIT_INLINE_STEP void decidingClaims(Flood& f, const Found& found,
+                                        const std::vector<int32_t>& pixels, Keep keep) {
+    const size_t count = pixels.size();
+    for (size_t k = 0; k < count; ++k) {
+        if (k + kPrefetchAhead < count) {
+            fetchStateAround(f, pixels[k + kPrefetchAhead]);
+        }
+        const int32_t p = pixels[k];
+        // A stamp may have taken a queued pixel since it was queued.
+        if (isFlooded(f, p)) {
+            keep(p, firstNeighbouringCell(f, found, p));
+        }
+    }
+}
+
+// The joins of `claims`, in their order, and with kCountLabels each counted among its
+// label's carriers and its size. The state around a claim is asked for again: on a large
+// image a level's frontier outgrows the second-level cache before its claims are made. So,
+// for a 16-bit image's few pixels a level, are the label tables, whose entries a claim
+// counts up.
+template <bool kCountLabels>
+CELLKIT_INLINE_STEP void makingJoins(Flood& f, Found& found, const std::vector<Claim>& claims) {
+    const size_t claimed = claims.size();
+    for (size_t k = 0; k < claimed; ++k) {
+        if (k + kPrefetchAhead < claimed) {
+            const auto [aheadPixel, aheadLabel] = claims[k + kPrefetchAhead];
+            fetchCountsAround(f, aheadPixel);
+            fetchStateAround(f, aheadPixel);
+            if (kCountLabels) {
+                prefetchForWriting(&f.carriers[aheadLabel]);
+                prefetchForWriting(&f.cellSize[aheadLabel]);
+            }
+        }
+        const auto [p, label] = claims[k];
+        joinCell(f, found, p, label);
+        if (kCountLabels) {
+            ++f.carriers[label];
+            ++f.cellSize[label];
+        }
+    }
+}
+
+// The label tables of a shared pass, counted by the caller's thread alone: a label's cell
+// may lie in several bands.
+void countingClaims(Flood& f, const std::vector<Claim>& claims) {
+    const size_t claimed = claims.size();
+    for (size_t k = 0; k < claimed; ++k) {
+        if (k + kPrefetchAhead < claimed) {
+            prefetchForWriting(&f.carriers[claims[k + kPrefetchAhead].second]);
+            prefetchForWriting(&f.cellSize[claims[k + kPrefetchAhead].second]);
+        }
+        ++f.carriers[claims[k].second];
+        ++f.cellSize[claims[k].second];
+    }
+}
+
+// The pixels of the frontier in band b and in the border above it, each in the frontier's
+// order. Which pixels lie where is data, so the lists grow without a branch.
+void listingBandPixels(Flood& f, size_t band) {
+    CrewMember& own = f.crewMembers[band];
+    const size_t queued = f.frontier.size();
+    own.pixels.resize(queued);
+    own.borderPixels.resize(queued);
+    const int32_t first = f.bands.first[band];
+    const int32_t end = f.bands.end[band];
+    const int32_t borderFirst = band == 0 ? first : f.bands.end[band - 1];
+    size_t inBand = 0;
+    size_t inBorder = 0;
+    for (size_t k = 0; k < queued; ++k) {
+        const int32_t p = f.frontier[k];
+        own.pixels[inBand] = p;
+        own.borderPixels[inBorder] = p;
+        inBand += static_cast<size_t>((p >= first) & (p < end));
+        inBorder += static_cast<size_t>((p >= borderFirst) & (p < first));
+    }
+    own.pixels.resize(inBand);
+    own.borderPixels.resize(inBorder);
+}
+
+// A growth pass shared by the crew. Each thread lists the frontier's pixels in its band and
+// decides their claims, and so do the threads of the second band on for the border above
+// theirs; once all are decided, each thread makes the joins in its band, where no other
+// thread reads or writes, and the caller's thread those in the borders and the label
+// tables' counts, since a label's cell may lie in several bands. A claim decided on any
+// thread is the one the pass would decide alone, and a join changes what lies in its band.
+void growingCellsShared(Flood& f) {
+    f.found.shared = true;
+    f.crew->run([&](int member) {
+        const auto band = static_cast<size_t>(member);
+        const Found& found = foundOf(f, member);
+        CrewMember& own = f.crewMembers[band];
+        listingBandPixels(f, band);
+        for (const auto& list : {std::pair{&own.pixels, &own.bandClaims},
+                                 std::pair{&own.borderPixels, &own.borderClaims}}) {
+            std::vector<Claim>& claims = *list.second;
+            claims.clear();
+            decidingClaims(f, found, *list.first,
+                           [&](int32_t p, int32_t label) { claims.emplace_back(p, label); });
+        }
+    });
+    f.crew->run([&](int member) {
+        makingJoins<false>(f, foundOf(f, member),
+                           f.crewMembers[static_cast<size_t>(member)].bandClaims);
+    });
+    f.found.shared = false;
+    for (size_t band = 1; band < f.crewMembers.size(); ++band) {
+        makingJoins<false>(f, f.found, f.crewMembers[band].borderClaims);
+    }
+    for (const CrewMember& member : f.crewMembers) {
+        countingClaims(f, member.bandClaims);
+        countingClaims(f, member.borderClaims);
+    }
+    gatheringFound(f);
 }
 
 // One growth pass over the flooded pixels beside cells. Every claim is decided before any is
@@ -448,35 +664,15 @@ void flood(Flood& f, int32_t p) {
 CELLKIT_PHASE
 void growingCells(Flood& f) {
     f.frontier.clear();
-    f.frontier.swap(f.growthQueue);
+    f.frontier.swap(f.found.growthQueue);
+    if (sharing(f, f.frontier.size())) {
+        growingCellsShared(f);
+        return;
+    }
     f.claims.clear();
-    const size_t queued = f.frontier.size();
-    for (size_t k = 0; k < queued; ++k) {
-        if (k + kPrefetchAhead < queued) {
-            fetchStateAround(f, f.frontier[k + kPrefetchAhead]);
-        }
-        const int32_t p = f.frontier[k];
-        // A stamp may have taken a queued pixel since it was queued.
-        if (isFlooded(f, p)) {
-            f.claims.emplace_back(p, firstNeighbouringCell(f, p));
-        }
-    }
-    // The state around a claim is asked for again: on a large image a level's frontier
-    // outgrows the second-level cache before its claims are made. So, for a 16-bit image's
-    // few pixels a level, do the label tables, whose entries a claim counts up.
-    const size_t claimed = f.claims.size();
-    for (size_t k = 0; k < claimed; ++k) {
-        if (k + kPrefetchAhead < claimed) {
-            const auto [aheadPixel, aheadLabel] = f.claims[k + kPrefetchAhead];
-            fetchCountsAround(f, aheadPixel);
-            fetchStateAround(f, aheadPixel);
-            prefetchForWriting(&f.carriers[aheadLabel]);
-            prefetchForWriting(&f.cellSize[aheadLabel]);
-        }
-        const auto [p, label] = f.claims[k];
-        joinCell(f, p, label);
-        ++f.cellSize[label];
-    }
+    decidingClaims(f, f.found, f.frontier,
+                   [&](int32_t p, int32_t label) { f.claims.emplace_back(p, label); });
+    makingJoins<true>(f, f.found, f.claims);
 }
 
 // Padded indices in increasing order, that is in row-major order. A level's windows and
@@ -593,13 +789,13 @@ void stampWindow(Flood& f, int32_t centre, int32_t label) {
     // A pair is examined at its pixel of the previous row or column.
     const int32_t bottomRow = first + (kWindowSide - 1) * stride;
     for (int32_t dc = 0; dc < kWindowSide; ++dc) {
-        meetingAcrossPair(f, first + dc - stride, label, first + dc - stride);
-        meetingAcrossPair(f, bottomRow + dc + stride, label, bottomRow + dc);
+        meetingAcrossPair(f, f.found, first + dc - stride, label, first + dc - stride);
+        meetingAcrossPair(f, f.found, bottomRow + dc + stride, label, bottomRow + dc);
     }
     for (int32_t dr = 0; dr < kWindowSide; ++dr) {
         const int32_t left = first + dr * stride;
-        meetingAcrossPair(f, left - 1, label, left - 1);
-        meetingAcrossPair(f, left + kWindowSide, label, left + kWindowSide - 1);
+        meetingAcrossPair(f, f.found, left - 1, label, left - 1);
+        meetingAcrossPair(f, f.found, left + kWindowSide, label, left + kWindowSide - 1);
     }
 }
 
@@ -608,7 +804,7 @@ void stampWindow(Flood& f, int32_t centre, int32_t label) {
 // starts stays below, and only the windows that reached 11 in this level's flood need a look.
 CELLKIT_PHASE
 void findingNewCells(Flood& f) {
-    std::vector<int32_t>& windows = f.windowsReachingSeedCount;
+    std::vector<int32_t>& windows = f.found.windowsReachingSeedCount;
     sortingPositions(windows, f.frontier);
     for (size_t k = 0; k < windows.size(); ++k) {
         if (k + 1 < windows.size()) {
@@ -642,7 +838,7 @@ void mergeTwoCells(Flood& f, int32_t absorbed, int32_t surviving, int32_t positi
         if (watched > position) {
             ahead.push(watched);
         } else {
-            queueMerge(f, watched);
+            queueMerge(f, f.found, watched);
         }
     }
     f.firstWatch[absorbed] = kNoWatch;
@@ -686,7 +882,7 @@ CELLKIT_PHASE
 void mergeCells(Flood& f, bool forceMerge) {
     std::vector<int32_t>& batch = f.mergeBatch;
     batch.clear();
-    batch.swap(f.mergeQueue);
+    batch.swap(f.found.mergeQueue);
     for (const int32_t p : batch) {
         f.state[p] &= ~kInMergeQueue;
     }
@@ -901,15 +1097,44 @@ FloodOrder pixelsByFloodingLevel(Flood& f, const Grey& grey, double lastLevel) {
     return order;
 }
 
-CELLKIT_PHASE
-void floodGroup(Flood& f, const FloodOrder& order, size_t group) {
-    const size_t end = order.starts[group + 1];
-    for (size_t k = order.starts[group]; k < end; ++k) {
+void floodingPixels(Flood& f, Found& found, const FloodOrder& order, size_t begin,
+                    size_t end) {
+    for (size_t k = begin; k < end; ++k) {
         if (k + kPrefetchAhead < order.count) {
             fetchCountsAround(f, order.pixels[k + kPrefetchAhead]);
             fetchStateAround(f, order.pixels[k + kPrefetchAhead]);
         }
-        flood(f, order.pixels[k]);
+        flood(f, found, order.pixels[k]);
+    }
+}
+
+// A level's pixels lie in row-major order, so each band's are one run of them, and so are
+// each border's, which the caller's thread floods once the bands are done.
+void floodGroupShared(Flood& f, const FloodOrder& order, size_t begin, size_t end) {
+    const int32_t* const pixels = order.pixels.get();
+    const auto placeOf = [&](int32_t index) {
+        return static_cast<size_t>(std::lower_bound(pixels + begin, pixels + end, index) - pixels);
+    };
+    f.crew->run([&](int member) {
+        const auto band = static_cast<size_t>(member);
+        floodingPixels(f, foundOf(f, member), order, placeOf(f.bands.first[band]),
+                       placeOf(f.bands.end[band]));
+    });
+    for (size_t band = 1; band < static_cast<size_t>(f.bands.count); ++band) {
+        floodingPixels(f, f.found, order, placeOf(f.bands.end[band - 1]),
+                       placeOf(f.bands.first[band]));
+    }
+    gatheringFound(f);
+}
+
+CELLKIT_PHASE
+void floodGroup(Flood& f, const FloodOrder& order, size_t group) {
+    const size_t begin = order.starts[group];
+    const size_t end = order.starts[group + 1];
+    if (sharing(f, end - begin)) {
+        floodGroupShared(f, order, begin, end);
+    } else {
+        floodingPixels(f, f.found, order, begin, end);
     }
 }
 
@@ -949,6 +1174,31 @@ void prepare(Flood& f, int32_t m, int32_t n, int32_t* cellSize, double cellSizeL
         f.watches.reserve(static_cast<size_t>(f.m) * static_cast<size_t>(f.n) / 8 * 5 + 1);
     } catch (const std::bad_alloc&) {
     }
+}
+
+// The crew and its bands, when the call may use more than one thread and the image has rows
+// for more than one band. Band b starts at image row b * m / threads.
+void preparingCrew(Flood& f, const LabellerThreads& threads) {
+    const int members = std::min(threads.threads, std::max(1, f.m / kLeastBandRows));
+    if (members <= 1 || static_cast<int64_t>(f.m) * f.n < threads.leastSharedImage) {
+        return;
+    }
+    const auto bands = static_cast<size_t>(members);
+    f.bands.count = members;
+    f.bands.first.assign(bands, 0);
+    f.bands.end.assign(bands, std::numeric_limits<int32_t>::max());
+    for (size_t band = 1; band < bands; ++band) {
+        const auto top = static_cast<int32_t>(static_cast<int64_t>(f.m) *
+                                              static_cast<int64_t>(band) / members);
+        f.bands.end[band - 1] = (top + kMargin - kBorderAbove) * f.stride;
+        f.bands.first[band] = (top + kMargin + kBorderBelow) * f.stride;
+    }
+    f.crewMembers = std::vector<CrewMember>(bands);
+    for (CrewMember& member : f.crewMembers) {
+        member.found.shared = true;
+    }
+    f.leastSharedWork = threads.leastSharedWork;
+    f.crew = std::make_unique<Crew>(members);
 }
 
 // Pairs are examined from rows and columns 1 .. size-2. Marked once the sort by level has
@@ -1006,8 +1256,9 @@ void writeLabelsRowMajor(Flood& f, int32_t* labels) {
 // Every level, up to the labels to write out.
 template <class Grey>
 void floodingAllLevels(Flood& f, const Grey& grey, int32_t* cellSize, double maxGrey,
-                       double cellSizeLimit, double threshold) {
+                       double cellSizeLimit, double threshold, const LabellerThreads& threads) {
     prepare(f, grey.m, grey.n, cellSize, cellSizeLimit);
+    preparingCrew(f, threads);
     const double lastLevel = maxGrey + 1.0;
     const FloodOrder order = pixelsByFloodingLevel(f, grey, lastLevel);
     markMergePositions(f);
@@ -1019,17 +1270,17 @@ void floodingAllLevels(Flood& f, const Grey& grey, int32_t* cellSize, double max
             floodGroup(f, order, nextGroup);
             ++nextGroup;
         }
-        for (int pass = 0; pass < kGrowthPassesPerLevel && !f.growthQueue.empty(); ++pass) {
+        for (int pass = 0; pass < kGrowthPassesPerLevel && !f.found.growthQueue.empty(); ++pass) {
             growingCells(f);
         }
-        if (!f.windowsReachingSeedCount.empty()) {
+        if (!f.found.windowsReachingSeedCount.empty()) {
             findingNewCells(f);
         }
-        if (!f.mergeQueue.empty()) {
+        if (!f.found.mergeQueue.empty()) {
             // Strictly above the level; a NaN threshold never forces.
             mergeCells(f, threshold > level);
         }
-        if (f.growthQueue.empty() && f.mergeQueue.empty()) {
+        if (f.found.growthQueue.empty() && f.found.mergeQueue.empty()) {
             // Nothing is left to grow or to merge: the levels up to the next one that floods a
             // pixel would change nothing.
             if (nextGroup == order.levels.size()) {
@@ -1046,22 +1297,31 @@ void floodingAllLevels(Flood& f, const Grey& grey, int32_t* cellSize, double max
 
 void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double maxGrey,
                     double cellSizeLimit, double threshold) {
+    labellingCellsOnThreads(grey, labels, cellSize, maxGrey, cellSizeLimit, threshold,
+                            LabellerThreads{});
+}
+
+void labellingCellsOnThreads(const matx& grey, matx& labels, int32_t* cellSize, double maxGrey,
+                             double cellSizeLimit, double threshold,
+                             const LabellerThreads& threads) {
     Flood f;
-    floodingAllLevels(f, grey, cellSize, maxGrey, cellSizeLimit, threshold);
+    floodingAllLevels(f, grey, cellSize, maxGrey, cellSizeLimit, threshold, threads);
     writeLabels(f, labels);
 }
 
 void labellingCellsRowMajor(const matx& grey, int32_t* labels, int32_t* cellSize,
-                            double maxGrey, double cellSizeLimit, double threshold) {
+                            double maxGrey, double cellSizeLimit, double threshold,
+                            const LabellerThreads& threads) {
     Flood f;
-    floodingAllLevels(f, grey, cellSize, maxGrey, cellSizeLimit, threshold);
+    floodingAllLevels(f, grey, cellSize, maxGrey, cellSizeLimit, threshold, threads);
     writeLabelsRowMajor(f, labels);
 }
 
 void labellingCellsRowMajor(const GreyRows& grey, int32_t* labels, int32_t* cellSize,
-                            double maxGrey, double cellSizeLimit, double threshold) {
+                            double maxGrey, double cellSizeLimit, double threshold,
+                            const LabellerThreads& threads) {
     Flood f;
-    floodingAllLevels(f, grey, cellSize, maxGrey, cellSizeLimit, threshold);
+    floodingAllLevels(f, grey, cellSize, maxGrey, cellSizeLimit, threshold, threads);
     writeLabelsRowMajor(f, labels);
 }
 

@@ -35,23 +35,43 @@ constexpr int32_t kMinFloodedInWindow = 11;
 // from 3 to m-4 (and n-4), so rows 0 and m-1 and columns 0 and n-1 are never stamped.
 constexpr int32_t kFirstWindowCentre = 3;
 
+// How many threads one call may use: the caller's and threads - 1 more, kept for the call.
+// On an image of at least leastSharedImage pixels, a level's flood and growth passes are
+// shared among them, in bands of rows, where they hold at least leastSharedWork pixels; the
+// rest of the work is the caller's thread's. The result is the same, bit for bit, for every
+// thread count. A smaller image gains nothing: its state lies in the caller's core's caches,
+// and a second core would fetch it from there and hand it back at every pass.
+constexpr int32_t kLeastSharedImage = 2048 * 2048;
+constexpr int32_t kLeastSharedWork = 4096;
+struct LabellerThreads {
+    int threads = 1;
+    int32_t leastSharedWork = kLeastSharedWork;
+    int32_t leastSharedImage = kLeastSharedImage;
+};
+
 // Runs every level and writes every element of `labels` (its contents on entry do not
 // matter), with `cellSize` all zero and holding at least m*n entries (indexed by label). On
 // return `cellSize` holds, for every label, the pixels it gained by growing and merging (0
 // for merged-away labels).
 void labellingCells(const matx& grey, matx& labels, int32_t* cellSize, double maxGrey,
                     double cellSizeLimit, double threshold);
+// The same, on `threads`.
+void labellingCellsOnThreads(const matx& grey, matx& labels, int32_t* cellSize, double maxGrey,
+                             double cellSizeLimit, double threshold,
+                             const LabellerThreads& threads);
 
 // The same, with the labels written as int32 in row-major order (element r * n + c), as
 // numpy holds them: what a host that returns integers in rows needs, without a detour
 // through doubles.
 void labellingCellsRowMajor(const matx& grey, int32_t* labels, int32_t* cellSize,
-                            double maxGrey, double cellSizeLimit, double threshold);
+                            double maxGrey, double cellSizeLimit, double threshold,
+                            const LabellerThreads& threads = {});
 
 // The same again, from a grey image held by rows: the labeller reads the image only to sort
 // its pixels by level, in row-major order, so such an image needs no conversion.
 void labellingCellsRowMajor(const GreyRows& grey, int32_t* labels, int32_t* cellSize,
-                            double maxGrey, double cellSizeLimit, double threshold);
+                            double maxGrey, double cellSizeLimit, double threshold,
+                            const LabellerThreads& threads = {});
 
 // A cell-size table of `pixels` zero entries, for labellingCells; std::bad_alloc when it
 // cannot be had. It comes cleared from the C allocator, which for a large table hands out

@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     if (argc < 4) {
         std::fprintf(stderr,
                      "usage: cellkit_phases ombrisk|ombrisk-rows|tavenor3|tavenor3-rows "
-                     "<image.raw> <runs> [celllevel]\n");
+                     "<image.raw> <runs> [celllevel | threads]\n");
         return 2;
     }
     const std::string module = argv[1];
@@ -62,7 +62,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     const int runs = std::atoi(argv[3]);
+    // tavenor3 takes its celllevel, ombrisk the threads it may use (1 unless given).
     const double celllevel = argc > 4 ? std::atof(argv[4]) : 0.0;
+    const LabellerThreads threads{argc > 4 ? std::atoi(argv[4]) : 1};
     // A host calling the module again and again, as Python or Octave does, serves its blocks
     // from memory it keeps; so does this program, up to glibc's largest mmap threshold.
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
@@ -88,11 +90,11 @@ int main(int argc, char** argv) {
             const CellSizeTable cellSize = allocateCellSizeTable(pixels);
             labellingCellsRowMajor(GreyRows{greyRows.data(), image.m, image.n},
                                    labelRows.data(), cellSize.get(),
-                                   largestGreyValue(greyRows.data(), pixels), 30, 5);
+                                   largestGreyValue(greyRows.data(), pixels), 30, 5, threads);
         } else {
             const CellSizeTable cellSize = allocateCellSizeTable(pixels);
-            labellingCells(*greyView, *labelView, cellSize.get(),
-                           largestGreyValue(image.pixels.data(), pixels), 30, 5);
+            labellingCellsOnThreads(*greyView, *labelView, cellSize.get(),
+                                    largestGreyValue(image.pixels.data(), pixels), 30, 5, threads);
         }
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         best = std::min(best, took.count());

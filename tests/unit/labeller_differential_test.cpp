@@ -2,10 +2,12 @@
 // cell-size table must agree bit for bit.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -154,13 +156,27 @@ void labellingCellsThroughRows(const matx& grey, matx& labels, int32_t* cellSize
     labelsFromRows(rows, labels);
 }
 
+// Every level's flood and growth passes shared among 2, 3 or 8 threads (by the seed), however
+// few pixels they hold.
+Result runOnThreads(const Case& c, int threads) {
+    return run(c, [threads](const matx& grey, matx& labels, int32_t* cellSize, double maxGrey,
+                            double cellSizeLimit, double threshold) {
+        labellingCellsOnThreads(grey, labels, cellSize, maxGrey, cellSizeLimit, threshold,
+                                LabellerThreads{threads, 0, 0});
+    });
+}
+
 void expectAgreement(uint64_t seed, const Shape& shape) {
     const Case c = randomCase(seed, shape);
     const Result expected = run(c, reference::labellingCells);
+    const int threads = std::array{2, 3, 8}[seed % 3];
     for (const auto& [actual, how] :
-         {std::pair{run(c, labellingCells, -7.5), "columns"},
-          std::pair{run(c, labellingCellsThroughRows<false>), "rows"},
-          std::pair{run(c, labellingCellsThroughRows<true>), "rows from a grey image by rows"}}) {
+         {std::pair{run(c, labellingCells, -7.5), std::string("columns")},
+          std::pair{run(c, labellingCellsThroughRows<false>), std::string("rows")},
+          std::pair{run(c, labellingCellsThroughRows<true>),
+                    std::string("rows from a grey image by rows")},
+          std::pair{runOnThreads(c, threads), "columns, on " + std::to_string(threads) +
+                                                   " threads"}}) {
         ASSERT_EQ(actual.labels, expected.labels)
             << "seed " << seed << ", image " << c.m << "x" << c.n << ", written in " << how;
         ASSERT_EQ(actual.cellSize, expected.cellSize)
