@@ -3,6 +3,12 @@ as many threads as the machine has cores (or --threads). cellkit releases the GI
 its C++ code runs, so the pool's time should approach serial / cores.
 
     python3 bench/bench_threads.py [--threads N] [--repeat R]
+    python3 bench/bench_threads.py --one-call [--threads N] [--rounds K]
+
+With --one-call: one ombrisk call at a time on the peer benchmark's synthetic images
+(bench/peer/inputs.py, 2048x2048 and 4096x4096, 8 and 16 bits), with threads=1 and with
+threads=N (default: the machine's cores), in turn for K rounds (default 5); each round's
+time is the best of two calls, and the line gives the rounds' ratios and their median.
 
 Run from the source folder with the package importable (installed, or
 PYTHONPATH=build/python after ./run.sh). Times are the best of R runs (default 3), in
@@ -11,6 +17,8 @@ seconds of wall-clock time; on a shared machine, run it when the machine is quie
 
 import argparse
 import os
+import statistics
+import sys
 import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
@@ -90,11 +98,43 @@ def python_progress_during_a_call(call, image):
     return count / (time.perf_counter() - start) / alone
 
 
+def one_call(threads, rounds):
+    sys.path.insert(0, str(Path(__file__).resolve().parent / "peer"))
+    from inputs import dark_cells
+
+    print(f"cellkit {cellkit.__version__}, {os.cpu_count()} cores, ombrisk(image, 30, 5) with "
+          f"threads=1 and threads={threads} in turn, {rounds} rounds of the best of 2 calls; "
+          f"load average before: {os.getloadavg()[0]:.1f}")
+    print(f"| image | threads=1 ns/px | threads={threads} ns/px | speed-up (rounds) | median |")
+    print("|---|---|---|---|---|")
+    for side, bits in [(2048, 8), (2048, 16), (4096, 8), (4096, 16)]:
+        image = dark_cells(side, bits).astype(np.float64)
+        per_pixel = 1e9 / image.size
+        alone, shared, ratios = [], [], []
+        for k in range(rounds):
+            order = [1, threads] if k % 2 == 0 else [threads, 1]
+            took = {n: best_time(lambda n=n: cellkit.ombrisk(image, 30, 5, threads=n), 2)[0]
+                    for n in order}
+            alone.append(took[1] * per_pixel)
+            shared.append(took[threads] * per_pixel)
+            ratios.append(took[1] / took[threads])
+        print(f"| {side}x{side} {bits}-bit | {min(alone):.1f} | {min(shared):.1f} | "
+              f"{' '.join(f'{r:.3f}' for r in ratios)} | {statistics.median(ratios):.3f} |",
+              flush=True)
+    print(f"load average after: {os.getloadavg()[0]:.1f}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--threads", type=int, default=os.cpu_count())
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--one-call", action="store_true",
+                        help="one call on several threads instead of calls on a pool")
+    parser.add_argument("--rounds", type=int, default=5)
     args = parser.parse_args()
+    if args.one_call:
+        one_call(args.threads, args.rounds)
+        return
     print(f"cellkit {cellkit.__version__}, {os.cpu_count()} cores, pool of {args.threads} "
           f"threads, 8 inputs per workload, best of {args.repeat}; load average before: "
           f"{os.getloadavg()[0]:.1f}")

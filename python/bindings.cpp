@@ -145,7 +145,7 @@ void number_cells(int32_t* labels, int32_t pixels) {
 // matlabLabels: the labeller's own values (0, 1, cells from 2 with gaps); otherwise numbered
 // as number_cells gives them.
 Labels ombrisk(const py::array& image, double cellSizeLimit, double threshold,
-               bool matlabLabels) {
+               bool matlabLabels, int threads) {
     const ImageSize size = image_size(image);
     const GreyValues values = grey_values(image, size);
     double maxGrey = 0.0;
@@ -163,7 +163,8 @@ Labels ombrisk(const py::array& image, double cellSizeLimit, double threshold,
         const CellSizeTable cellSize = allocateCellSizeTable(size.pixels);
         // Every element is written by the labeller.
         on_grey_image(values, size, [&](const auto& grey) {
-            labellingCellsRowMajor(grey, out, cellSize.get(), maxGrey, cellSizeLimit, threshold);
+            labellingCellsRowMajor(grey, out, cellSize.get(), maxGrey, cellSizeLimit, threshold,
+                                   LabellerThreads{threads});
         });
         if (!matlabLabels) {
             number_cells(out, size.pixels);
@@ -277,7 +278,7 @@ PYBIND11_MODULE(_core, m) {
     // noconvert: a copy made here would hide a caller's mistake, and the tracker's rewrite
     // must land in the array given.
     m.def("ombrisk", &ombrisk, py::arg("image").noconvert(), py::arg("cell_size_limit"),
-          py::arg("threshold"), py::arg("matlab_labels"));
+          py::arg("threshold"), py::arg("matlab_labels"), py::arg("threads"));
     m.def("tavenor3", &tavenor3, py::arg("image").noconvert(), py::arg("cell_level"));
     m.def("vesquin4", &vesquin4, py::arg("stack").noconvert(), py::arg("max_distance"),
           py::arg("with_ptracks"));

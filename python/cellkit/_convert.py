@@ -96,6 +96,16 @@ def real_number(value: Number, name: str, *, allow_nan: bool) -> float:
     return number
 
 
+def thread_count(value: int, name: str) -> int:
+    """A count of threads: a whole number of at least 1. A call uses no more threads than its
+    image has bands of rows for, so a larger count is passed on as the most a C int holds."""
+    if isinstance(value, bool) or not isinstance(value, (int, np.integer)):
+        raise TypeError(f"{name} must be a whole number, not {type(value).__name__}")
+    if value < 1:
+        raise ValueError(f"{name} must be at least 1, not {value}")
+    return int(min(value, INT32_MAX))
+
+
 def warn_useless(name: str, why: str) -> None:
     """A parameter that makes the call do nothing useful: the call goes on, with a word."""
     warnings.warn(f"{name}: {why}", UserWarning, stacklevel=3)

@@ -6,11 +6,12 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _core
-from ._convert import Layout, Number, check_layout, grey_image, real_number, warn_useless
+from ._convert import (Layout, Number, check_layout, grey_image, real_number, thread_count,
+                       warn_useless)
 
 
 def ombrisk(image: npt.ArrayLike, cell_size_limit: Number, threshold: Number, *,
-            layout: Layout = "python") -> npt.NDArray[np.int32]:
+            layout: Layout = "python", threads: int = 1) -> npt.NDArray[np.int32]:
     """Label dark cells in a grey image by flooding it level by level.
 
     The image is flooded at the levels 1, 2, 3, ... up to one above its largest grey
@@ -43,6 +44,12 @@ def ombrisk(image: npt.ArrayLike, cell_size_limit: Number, threshold: Number, *,
         value, e.g. 5, or 0 for no forced merges.
     layout : {"python", "matlab"}, keyword-only
         "python" (default): cells numbered 1..n. "matlab": the values of MATLAB's ``B``.
+    threads : int, keyword-only
+        How many threads the call may use, 1 (default) or more. The labels are the same for
+        every count. On an image of 2048x2048 pixels or more, each level's flooding and
+        growing is shared among the threads in bands of rows; smaller images, and the
+        levels' other steps, run on the calling thread. To label many images, calling on
+        several images at once from a thread pool gains more (the GIL is released).
 
     Returns
     -------
@@ -56,12 +63,14 @@ def ombrisk(image: npt.ArrayLike, cell_size_limit: Number, threshold: Number, *,
     Raises
     ------
     TypeError
-        For a bool, complex, string or object image, or a parameter that is no real number.
+        For a bool, complex, string or object image, a parameter that is no real number, or
+        `threads` that is no whole number.
     ValueError
         For an image of other than two dimensions, of more than 2**31 - 1 pixels, or holding
         inf or values of 2**53 - 1 or more (its levels would never end); for a parameter of
         more than one element; for a NaN parameter (allowed in MATLAB's layout, as MATLAB
-        allows it: a NaN limit makes no cell small, a NaN threshold forces no merge).
+        allows it: a NaN limit makes no cell small, a NaN threshold forces no merge); for
+        `threads` below 1.
 
     See Also
     --------
@@ -98,7 +107,8 @@ def ombrisk(image: npt.ArrayLike, cell_size_limit: Number, threshold: Number, *,
     matlab = check_layout(layout)
     grey = grey_image(image, "image")
     return _core.ombrisk(grey, real_number(cell_size_limit, "cell_size_limit", allow_nan=matlab),
-                         real_number(threshold, "threshold", allow_nan=matlab), matlab)
+                         real_number(threshold, "threshold", allow_nan=matlab), matlab,
+                         thread_count(threads, "threads"))
 
 
 def tavenor3(image: npt.ArrayLike, cell_level: Number, *,

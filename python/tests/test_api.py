@@ -216,6 +216,8 @@ REFUSALS = [
     (lambda: cellkit.ombrisk(IMAGE, 30, 1j), TypeError, "threshold must be a real"),
     (lambda: cellkit.ombrisk(IMAGE, 30, float("nan")), ValueError, "threshold must be a number"),
     (lambda: cellkit.ombrisk(IMAGE, 30, 5, layout="MATLAB"), ValueError, "layout must be"),
+    (lambda: cellkit.ombrisk(IMAGE, 30, 5, threads=0), ValueError, "threads must be at least 1"),
+    (lambda: cellkit.ombrisk(IMAGE, 30, 5, threads=2.0), TypeError, "threads must be a whole"),
     (lambda: cellkit.tavenor3(IMAGE.astype(bool), 254), TypeError, "image must hold real"),
     (lambda: cellkit.tavenor3(BROADCAST_TOO_LARGE, 254), ValueError, "image: Image input is too"),
     (lambda: cellkit.tavenor3(IMAGE, []), ValueError, "cell_level must be a single"),
@@ -283,6 +285,16 @@ def test_calls_from_several_threads_give_the_serial_results():
         for _ in range(3):
             for result, expected in zip(pool.map(lambda call: call(), calls), serial):
                 np.testing.assert_array_equal(result, expected)
+
+
+def test_one_call_on_several_threads_gives_the_labels_of_one():
+    # 2048x2048, large enough for the levels to be shared.
+    image = np.tile(nuclei_quarters()[0], (8, 8))
+    alone = cellkit.ombrisk(image, 30, 5, layout="matlab")
+    assert alone.max() > 1000
+    for threads in (2, 3, np.int64(8)):
+        np.testing.assert_array_equal(cellkit.ombrisk(image, 30, 5, layout="matlab",
+                                                      threads=threads), alone)
 
 
 def test_python_demo_draws_its_pictures(tmp_path):
