@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <queue>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -1198,7 +1199,13 @@ void preparingCrew(Flood& f, const LabellerThreads& threads) {
         member.found.shared = true;
     }
     f.leastSharedWork = threads.leastSharedWork;
-    f.crew = std::make_unique<Crew>(members);
+    // Where the system starts no more threads, the call runs on the caller's alone, with the
+    // same result.
+    try {
+        f.crew = std::make_unique<Crew>(members);
+    } catch (const std::system_error&) {
+        f.crew.reset();
+    }
 }
 
 // Pairs are examined from rows and columns 1 .. size-2. Marked once the sort by level has
