@@ -148,15 +148,14 @@ constexpr int32_t kLeastBandRows = 8;
 
 using Claim = std::pair<int32_t, int32_t>;  // pixel, label
 
-// What one thread of a crew keeps for a shared walk: its lists, the frontier's pixels in its
-// band, and the claims of its band and of the border above it. Each on cache lines of its
-// own, since a list's end moves at every pixel it takes.
+// What one thread of a crew keeps for a shared walk: its lists, the pixels it queued for the
+// growth pass under way, and the claims it decides there, by the band whose thread makes
+// them (the borders' last). Each on cache lines of its own, since a list's end moves at
+// every pixel it takes.
 struct alignas(64) CrewMember {
     Found found;  // the caller's thread, member 0, uses the call's
-    std::vector<int32_t> pixels;
-    std::vector<int32_t> borderPixels;
-    std::vector<Claim> bandClaims;
-    std::vector<Claim> borderClaims;
+    std::vector<int32_t> frontier;
+    std::vector<std::vector<Claim>> claimsByBand;
 };
 
 struct Flood {
@@ -524,18 +523,48 @@ Found& foundOf(Flood& f, int member) {
     return member == 0 ? f.found : f.crewMembers[static_cast<size_t>(member)].found;
 }
 
-// What the crew found, added to the caller's lists.
+void appending(std::vector<int32_t>& from, std::vector<int32_t>& to) {
+    to.insert(to.end(), from.begin(), from.end());
+    from.clear();
+}
+
+// What the crew found for the search and the merge pass, which the caller's thread makes,
+// added to the caller's lists. The pixels queued for growth stay with the thread that
+// queued them, whose cache holds their memory, for the next shared pass.
 void gatheringFound(Flood& f) {
     for (size_t member = 1; member < f.crewMembers.size(); ++member) {
         Found& found = f.crewMembers[member].found;
-        for (auto [from, to] : {std::pair{&found.growthQueue, &f.found.growthQueue},
-                                std::pair{&found.mergeQueue, &f.found.mergeQueue},
-                                std::pair{&found.windowsReachingSeedCount,
-                                          &f.found.windowsReachingSeedCount}}) {
-            to->insert(to->end(), from->begin(), from->end());
-            from->clear();
-        }
+        appending(found.mergeQueue, f.found.mergeQueue);
+        appending(found.windowsReachingSeedCount, f.found.windowsReachingSeedCount);
     }
+}
+
+// The pixels queued for growth, on every thread.
+size_t queuedForGrowth(const Flood& f) {
+    size_t queued = f.found.growthQueue.size();
+    for (size_t member = 1; member < f.crewMembers.size(); ++member) {
+        queued += f.crewMembers[member].found.growthQueue.size();
+    }
+    return queued;
+}
+
+// For a growth pass on the caller's thread alone.
+void gatheringGrowthQueues(Flood& f) {
+    for (size_t member = 1; member < f.crewMembers.size(); ++member) {
+        appending(f.crewMembers[member].found.growthQueue, f.found.growthQueue);
+    }
+}
+
+// The band whose thread makes the join of pixel p, or bands.count for the borders, whose
+// joins the caller's thread makes. No branch: which band a pixel lies in is data.
+size_t bandOf(const Bands& bands, int32_t p) {
+    size_t band = 0;
+    bool border = false;
+    for (size_t b = 1; b < static_cast<size_t>(bands.count); ++b) {
+        band += static_cast<size_t>(p >= bands.first[b]);
+        border |= (p >= bands.end[b - 1]) & (p < bands.first[b]);
+    }
+    return border ? static_cast<size_t>(bands.count) : band;
 }
 
 bool sharing(const Flood& f, size_t work) {
@@ -601,61 +630,41 @@ void countingClaims(Flood& f, const std::vector<Claim>& claims) {
     }
 }
 
-// The pixels of the frontier in band b and in the border above it, each in the frontier's
-// order. Which pixels lie where is data, so the lists grow without a branch.
-void listingBandPixels(Flood& f, size_t band) {
-    CrewMember& own = f.crewMembers[band];
-    const size_t queued = f.frontier.size();
-    own.pixels.resize(queued);
-    own.borderPixels.resize(queued);
-    const int32_t first = f.bands.first[band];
-    const int32_t end = f.bands.end[band];
-    const int32_t borderFirst = band == 0 ? first : f.bands.end[band - 1];
-    size_t inBand = 0;
-    size_t inBorder = 0;
-    for (size_t k = 0; k < queued; ++k) {
-        const int32_t p = f.frontier[k];
-        own.pixels[inBand] = p;
-        own.borderPixels[inBorder] = p;
-        inBand += static_cast<size_t>((p >= first) & (p < end));
-        inBorder += static_cast<size_t>((p >= borderFirst) & (p < first));
-    }
-    own.pixels.resize(inBand);
-    own.borderPixels.resize(inBorder);
-}
-
-// A growth pass shared by the crew. Each thread lists the frontier's pixels in its band and
-// decides their claims, and so do the threads of the second band on for the border above
-// theirs; once all are decided, each thread makes the joins in its band, where no other
-// thread reads or writes, and the caller's thread those in the borders and the label
-// tables' counts, since a label's cell may lie in several bands. A claim decided on any
-// thread is the one the pass would decide alone, and a join changes what lies in its band.
+// A growth pass shared by the crew. Each thread decides the claims of the pixels it queued
+// itself and sorts them by the band whose thread joins them; once all are decided, each
+// thread makes the joins in its band, where no other thread reads or writes, and the
+// caller's thread those in the borders and the label tables' counts, since a label's cell
+// may lie in several bands. A claim decided on any thread is the one the pass would decide
+// alone, and a join changes what lies in its band.
 void growingCellsShared(Flood& f) {
+    const auto bands = static_cast<size_t>(f.bands.count);
     f.found.shared = true;
     f.crew->run([&](int member) {
-        const auto band = static_cast<size_t>(member);
-        const Found& found = foundOf(f, member);
-        CrewMember& own = f.crewMembers[band];
-        listingBandPixels(f, band);
-        for (const auto& list : {std::pair{&own.pixels, &own.bandClaims},
-                                 std::pair{&own.borderPixels, &own.borderClaims}}) {
-            std::vector<Claim>& claims = *list.second;
+        CrewMember& own = f.crewMembers[static_cast<size_t>(member)];
+        Found& found = foundOf(f, member);
+        own.frontier.clear();
+        own.frontier.swap(found.growthQueue);
+        for (std::vector<Claim>& claims : own.claimsByBand) {
             claims.clear();
-            decidingClaims(f, found, *list.first,
-                           [&](int32_t p, int32_t label) { claims.emplace_back(p, label); });
         }
+        decidingClaims(f, found, own.frontier, [&](int32_t p, int32_t label) {
+            own.claimsByBand[bandOf(f.bands, p)].emplace_back(p, label);
+        });
     });
     f.crew->run([&](int member) {
-        makingJoins<false>(f, foundOf(f, member),
-                           f.crewMembers[static_cast<size_t>(member)].bandClaims);
+        for (const CrewMember& from : f.crewMembers) {
+            makingJoins<false>(f, foundOf(f, member),
+                               from.claimsByBand[static_cast<size_t>(member)]);
+        }
     });
     f.found.shared = false;
-    for (size_t band = 1; band < f.crewMembers.size(); ++band) {
-        makingJoins<false>(f, f.found, f.crewMembers[band].borderClaims);
+    for (const CrewMember& from : f.crewMembers) {
+        makingJoins<false>(f, f.found, from.claimsByBand[bands]);
     }
-    for (const CrewMember& member : f.crewMembers) {
-        countingClaims(f, member.bandClaims);
-        countingClaims(f, member.borderClaims);
+    for (const CrewMember& from : f.crewMembers) {
+        for (const std::vector<Claim>& claims : from.claimsByBand) {
+            countingClaims(f, claims);
+        }
     }
     gatheringFound(f);
 }
@@ -664,12 +673,13 @@ void growingCellsShared(Flood& f) {
 // made, so a pixel claimed in this pass hands its label on in the next pass only.
 CELLKIT_PHASE
 void growingCells(Flood& f) {
-    f.frontier.clear();
-    f.frontier.swap(f.found.growthQueue);
-    if (sharing(f, f.frontier.size())) {
+    if (sharing(f, queuedForGrowth(f))) {
         growingCellsShared(f);
         return;
     }
+    gatheringGrowthQueues(f);
+    f.frontier.clear();
+    f.frontier.swap(f.found.growthQueue);
     f.claims.clear();
     decidingClaims(f, f.found, f.frontier,
                    [&](int32_t p, int32_t label) { f.claims.emplace_back(p, label); });
@@ -1197,6 +1207,7 @@ void preparingCrew(Flood& f, const LabellerThreads& threads) {
     f.crewMembers = std::vector<CrewMember>(bands);
     for (CrewMember& member : f.crewMembers) {
         member.found.shared = true;
+        member.claimsByBand.assign(bands + 1, {});
     }
     f.leastSharedWork = threads.leastSharedWork;
     // Where the system starts no more threads, the call runs on the caller's alone, with the
@@ -1277,7 +1288,7 @@ void floodingAllLevels(Flood& f, const Grey& grey, int32_t* cellSize, double max
             floodGroup(f, order, nextGroup);
             ++nextGroup;
         }
-        for (int pass = 0; pass < kGrowthPassesPerLevel && !f.found.growthQueue.empty(); ++pass) {
+        for (int pass = 0; pass < kGrowthPassesPerLevel && queuedForGrowth(f) > 0; ++pass) {
             growingCells(f);
         }
         if (!f.found.windowsReachingSeedCount.empty()) {
@@ -1287,7 +1298,7 @@ void floodingAllLevels(Flood& f, const Grey& grey, int32_t* cellSize, double max
             // Strictly above the level; a NaN threshold never forces.
             mergeCells(f, threshold > level);
         }
-        if (f.found.growthQueue.empty() && f.found.mergeQueue.empty()) {
+        if (queuedForGrowth(f) == 0 && f.found.mergeQueue.empty()) {
             // Nothing is left to grow or to merge: the levels up to the next one that floods a
             // pixel would change nothing.
             if (nextGroup == order.levels.size()) {
