@@ -1242,19 +1242,41 @@ void pointingLabelsAtSurvivors(Flood& f) {
 // output, each written in its memory order. The order of reading changes no label.
 constexpr int32_t kBlockColumns = 8;
 
+// write(first, end) for the whole of [0, count), cut into one part a thread where the call
+// has a crew: each part of B is written by one thread, and only read is shared.
+template <class Write>
+void writingInParts(Flood& f, int32_t count, Write write) {
+    if (f.crew == nullptr) {
+        write(0, count);
+        return;
+    }
+    const int members = f.crew->members();
+    f.crew->run([&](int member) {
+        const auto part = [&](int k) {
+            return static_cast<int32_t>(static_cast<int64_t>(count) * k / members);
+        };
+        write(part(member), part(member + 1));
+    });
+}
+
 CELLKIT_PHASE
 void writeLabels(Flood& f, matx& labels) {
     pointingLabelsAtSurvivors(f);
     const int32_t* const survivor = f.parent.data();
-    for (int32_t left = 0; left < f.n; left += kBlockColumns) {
-        const int32_t columns = std::min(kBlockColumns, f.n - left);
-        for (int32_t r = 0; r < f.m; ++r) {
-            const uint32_t* const state = f.state + (r + kMargin) * f.stride + left + kMargin;
-            for (int32_t dc = 0; dc < columns; ++dc) {
-                labels.col[left + dc][r] = static_cast<double>(survivor[writtenLabel(state[dc])]);
+    const int32_t blocks = (f.n + kBlockColumns - 1) / kBlockColumns;
+    writingInParts(f, blocks, [&](int32_t firstBlock, int32_t endBlock) {
+        for (int32_t left = firstBlock * kBlockColumns;
+             left < std::min(f.n, endBlock * kBlockColumns); left += kBlockColumns) {
+            const int32_t columns = std::min(kBlockColumns, f.n - left);
+            for (int32_t r = 0; r < f.m; ++r) {
+                const uint32_t* const state = f.state + (r + kMargin) * f.stride + left + kMargin;
+                for (int32_t dc = 0; dc < columns; ++dc) {
+                    labels.col[left + dc][r] =
+                        static_cast<double>(survivor[writtenLabel(state[dc])]);
+                }
             }
         }
-    }
+    });
 }
 
 // Row by row, as the state lies.
@@ -1262,13 +1284,15 @@ CELLKIT_PHASE
 void writeLabelsRowMajor(Flood& f, int32_t* labels) {
     pointingLabelsAtSurvivors(f);
     const int32_t* const survivor = f.parent.data();
-    for (int32_t r = 0; r < f.m; ++r) {
-        int32_t* row = labels + static_cast<size_t>(r) * f.n;
-        const uint32_t* const state = f.state + (r + kMargin) * f.stride + kMargin;
-        for (int32_t c = 0; c < f.n; ++c) {
-            row[c] = survivor[writtenLabel(state[c])];
+    writingInParts(f, f.m, [&](int32_t firstRow, int32_t endRow) {
+        for (int32_t r = firstRow; r < endRow; ++r) {
+            int32_t* row = labels + static_cast<size_t>(r) * f.n;
+            const uint32_t* const state = f.state + (r + kMargin) * f.stride + kMargin;
+            for (int32_t c = 0; c < f.n; ++c) {
+                row[c] = survivor[writtenLabel(state[c])];
+            }
         }
-    }
+    });
 }
 
 // Every level, up to the labels to write out.
