@@ -79,9 +79,10 @@
 // a window reaches the seed count once, the lists it makes are sorted or order-free), nor does
 // a growth pass's, whose claims are all read from the state before it. So the image is cut
 // into bands of rows, each band's pixels go to one thread, and the few rows where two bands'
-// reaches meet go to the caller's thread afterwards (Bands, below). The threads meet twice a
-// pass, which pays only where a pass holds thousands of pixels and the state has left the
-// caches: on large 8-bit images (bench/README.md, "Several threads").
+// reaches meet go to the caller's thread afterwards (Bands, below); B is written in parts at
+// the end. The threads meet twice a pass, which pays only where a pass holds thousands of
+// pixels and the state has left the caches: on large 8-bit images (bench/README.md,
+// "Several threads").
 
 namespace {
 
