@@ -137,9 +137,9 @@ struct Found {
 // window counts either side (and a count word runs on into the row after those), so two
 // pixels six rows apart or more touch nothing in common: the five rows around the top of
 // every band but the first go to no thread and are done by the caller's thread afterwards.
-// Band b's own pixels are the padded indices [first[b], end[b]).
+// Band b's own pixels are the padded indices [first[b], end[b]); a call that shares nothing
+// has no bands.
 struct Bands {
-    int count = 1;
     std::vector<int32_t> first;
     std::vector<int32_t> end;
 };
@@ -556,16 +556,16 @@ void gatheringGrowthQueues(Flood& f) {
     }
 }
 
-// The band whose thread makes the join of pixel p, or bands.count for the borders, whose
-// joins the caller's thread makes. No branch: which band a pixel lies in is data.
+// The band whose thread makes the join of pixel p, or the number of bands for the borders,
+// whose joins the caller's thread makes. No branch: which band a pixel lies in is data.
 size_t bandOf(const Bands& bands, int32_t p) {
     size_t band = 0;
     bool border = false;
-    for (size_t b = 1; b < static_cast<size_t>(bands.count); ++b) {
+    for (size_t b = 1; b < bands.first.size(); ++b) {
         band += static_cast<size_t>(p >= bands.first[b]);
         border |= (p >= bands.end[b - 1]) & (p < bands.first[b]);
     }
-    return border ? static_cast<size_t>(bands.count) : band;
+    return border ? bands.first.size() : band;
 }
 
 bool sharing(const Flood& f, size_t work) {
@@ -590,11 +590,21 @@ CELLKIT_INLINE_STEP void decidingClaims(Flood& f, const Found& found,
     }
 }
 
+// A claim counts its pixel among its label's carriers and its size; on a 16-bit image's few
+// pixels a level, the two entries are asked for a few claims ahead.
+CELLKIT_INLINE_STEP void fetchLabelCounts(const Flood& f, int32_t label) {
+    prefetchForWriting(&f.carriers[label]);
+    prefetchForWriting(&f.cellSize[label]);
+}
+
+CELLKIT_INLINE_STEP void countClaim(Flood& f, int32_t label) {
+    ++f.carriers[label];
+    ++f.cellSize[label];
+}
+
 // The joins of `claims`, in their order, and with kCountLabels each counted among its
 // label's carriers and its size. The state around a claim is asked for again: on a large
-// image a level's frontier outgrows the second-level cache before its claims are made. So,
-// for a 16-bit image's few pixels a level, are the label tables, whose entries a claim
-// counts up.
+// image a level's frontier outgrows the second-level cache before its claims are made.
 template <bool kCountLabels>
 CELLKIT_INLINE_STEP void makingJoins(Flood& f, Found& found, const std::vector<Claim>& claims) {
     const size_t claimed = claims.size();
@@ -604,15 +614,13 @@ CELLKIT_INLINE_STEP void makingJoins(Flood& f, Found& found, const std::vector<C
             fetchCountsAround(f, aheadPixel);
             fetchStateAround(f, aheadPixel);
             if (kCountLabels) {
-                prefetchForWriting(&f.carriers[aheadLabel]);
-                prefetchForWriting(&f.cellSize[aheadLabel]);
+                fetchLabelCounts(f, aheadLabel);
             }
         }
         const auto [p, label] = claims[k];
         joinCell(f, found, p, label);
         if (kCountLabels) {
-            ++f.carriers[label];
-            ++f.cellSize[label];
+            countClaim(f, label);
         }
     }
 }
@@ -623,11 +631,9 @@ void countingClaims(Flood& f, const std::vector<Claim>& claims) {
     const size_t claimed = claims.size();
     for (size_t k = 0; k < claimed; ++k) {
         if (k + kPrefetchAhead < claimed) {
-            prefetchForWriting(&f.carriers[claims[k + kPrefetchAhead].second]);
-            prefetchForWriting(&f.cellSize[claims[k + kPrefetchAhead].second]);
+            fetchLabelCounts(f, claims[k + kPrefetchAhead].second);
         }
-        ++f.carriers[claims[k].second];
-        ++f.cellSize[claims[k].second];
+        countClaim(f, claims[k].second);
     }
 }
 
@@ -638,7 +644,7 @@ void countingClaims(Flood& f, const std::vector<Claim>& claims) {
 // may lie in several bands. A claim decided on any thread is the one the pass would decide
 // alone, and a join changes what lies in its band.
 void growingCellsShared(Flood& f) {
-    const auto bands = static_cast<size_t>(f.bands.count);
+    const size_t bands = f.bands.first.size();
     f.found.shared = true;
     f.crew->run([&](int member) {
         CrewMember& own = f.crewMembers[static_cast<size_t>(member)];
@@ -1132,7 +1138,7 @@ void floodGroupShared(Flood& f, const FloodOrder& order, size_t begin, size_t en
         floodingPixels(f, foundOf(f, member), order, placeOf(f.bands.first[band]),
                        placeOf(f.bands.end[band]));
     });
-    for (size_t band = 1; band < static_cast<size_t>(f.bands.count); ++band) {
+    for (size_t band = 1; band < f.bands.first.size(); ++band) {
         floodingPixels(f, f.found, order, placeOf(f.bands.end[band - 1]),
                        placeOf(f.bands.first[band]));
     }
@@ -1196,7 +1202,6 @@ void preparingCrew(Flood& f, const LabellerThreads& threads) {
         return;
     }
     const auto bands = static_cast<size_t>(members);
-    f.bands.count = members;
     f.bands.first.assign(bands, 0);
     f.bands.end.assign(bands, std::numeric_limits<int32_t>::max());
     for (size_t band = 1; band < bands; ++band) {
@@ -1216,7 +1221,6 @@ void preparingCrew(Flood& f, const LabellerThreads& threads) {
     try {
         f.crew = std::make_unique<Crew>(members);
     } catch (const std::system_error&) {
-        f.crew.reset();
     }
 }
 
