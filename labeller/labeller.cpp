@@ -29,9 +29,11 @@
 //   - grow:    a pass claims exactly the flooded pixels that touch a cell, so those are
 //              queued as they appear (a pixel flooded beside a cell, or a flooded neighbour of
 //              a pixel that just became a cell) and a pass visits the queue only;
-//   - search:  every window keeps its count of flooded pixels up to date; a count only rises
-//              during the flood, so after each search every window is below 11 and only the
-//              windows that reached 11 during this level's flood can start a cell;
+//   - search:  every window keeps its count of flooded pixels up to date (but for a pixel
+//              flooded beside a cell, which the level's first growth pass claims before any
+//              count is read, and which is never counted); a count only rises during the
+//              flood, so after each search every window is below 11 and only the windows
+//              that reached 11 during this level's flood can start a cell;
 //   - merge:   labels live in a union-find with per-label pixel counts, so a merge relabels
 //              nothing. Only positions whose pair may merge are examined, in row-major order.
 // A level at which none of this has anything to do changes nothing, and is skipped.
@@ -60,18 +62,19 @@
 // a block at a time by the sort by level and the writing of B, rather than a pixel a line
 // apart, and an image held by rows (as numpy holds it) is read as it lies.
 //
-// What the rules force. Each pixel is flooded once and joins a cell once, and about a
-// quarter of the pixels are merge positions to examine; each of these events tests the
-// pixel's four neighbours in a fixed order (a stamp, which gives 25 pixels one label at once,
-// tests only the 20 around them), keeps five rows of window counts, and follows labels to
+// What the rules force. Each pixel is flooded once and joins a cell once, and about a quarter
+// of the pixels are merge positions to examine; each of these events tests the pixel's four
+// neighbours in a fixed order (a stamp, which gives 25 pixels one label at once, tests only the
+// 20 around them), keeps five rows of window counts (but for a pixel flooded beside a cell,
+// three in five of the flooded pixels of the benchmark's cell images), and follows labels to
 // their survivors. Those are the rules the result depends on, so they are the floor of the
-// work: about 480 instructions a pixel in all (bench/README.md, phase by phase). What those
+// work: about 400 instructions a pixel in all (bench/README.md, phase by phase). What those
 // tests find is data no branch predictor can learn, two and a half to three wrong guesses a
-// pixel. The flood's touch test only reads, and combines its four tests into one branch. A
-// join tests each neighbour for another cell without a branch; its test for a pixel waiting
-// to be claimed stays a branch, because only such a pixel is queued and flagged, and writing
-// every neighbour's word back, as a branch-free form must, costs more on a large image (each
-// a cache line to write out) than the guesses save on a small one.
+// pixel. The flood's touch test only reads, and combines its four tests into one branch. A join
+// tests each neighbour for another cell without a branch; its test for a pixel waiting to be
+// claimed stays a branch, because only such a pixel is queued and flagged, and writing every
+// neighbour's word back, as a branch-free form must, costs more on a large image (each a cache
+// line to write out) than the guesses save on a small one.
 //
 // Threads. Stamps and merges take effect at once for what follows them in row-major order, so
 // the search and the merge pass stay on one thread. The flood and the growth passes can be
@@ -116,6 +119,12 @@ constexpr uint32_t kLabelBits = 0x0FFFFFFFu;
 constexpr uint32_t kMergePosition = 1u << 28;
 constexpr uint32_t kQueuedForGrowth = 1u << 29;
 constexpr uint32_t kInMergeQueue = 1u << 30;
+// A pixel flooded beside a cell is claimed by the level's first growth pass, before the
+// level's search reads a window count, so it is left out of the counts: added at its flood
+// and taken at its join, it would change no count the search reads, nor which windows reach
+// the seed count on the way (a count that ends at 11 or more has passed 11, one at a time).
+// Set with kFlooded, the flag tells the join there is nothing to take.
+constexpr uint32_t kUncounted = 1u << 31;
 
 // What a walk over a level's pixels finds for the steps that follow: a thread that shares
 // the walk keeps lists of its own, added to the call's when the walk is over. Their order
@@ -269,13 +278,6 @@ int32_t issueLabel(Flood& f) {
     f.carriers.push_back(0);
     f.firstWatch.push_back(kNoWatch);
     return label;
-}
-
-void queueGrowth(Flood& f, Found& found, int32_t p) {
-    if ((f.state[p] & (kLabelBits | kQueuedForGrowth)) == kFlooded) {
-        f.state[p] |= kQueuedForGrowth;
-        found.growthQueue.push_back(p);
-    }
 }
 
 // Whether a pixel just flooded lies beside a cell is data no processor can guess: the four
@@ -486,7 +488,8 @@ CELLKIT_INLINE_STEP void joinCell(Flood& f, Found& found, int32_t p, int32_t lab
     // Read once, before the counts' and the state's stores, which the compiler cannot tell
     // from f.stride.
     const int32_t stride = f.stride;
-    if (writingCellLabel(f, p, label)) {
+    const bool counted = !(f.state[p] & kUncounted);
+    if (writingCellLabel(f, p, label) && counted) {
         countFloodedLoss(f, p);
     }
     // The neighbours in the order next column, previous column, previous row, next row. Of the
@@ -512,11 +515,13 @@ void flood(Flood& f, Found& found, int32_t p) {
     if (writtenLabel(f.state[p]) != kNotFlooded) {
         return;
     }
+    if (touchesCell(f, p)) {
+        f.state[p] |= kFlooded | kQueuedForGrowth | kUncounted;
+        found.growthQueue.push_back(p);
+        return;
+    }
     f.state[p] |= kFlooded;
     countFloodedGain(f, found, p);
-    if (touchesCell(f, p)) {
-        queueGrowth(f, found, p);
-    }
 }
 
 // The lists of a thread of the crew; the caller's thread is member 0.
