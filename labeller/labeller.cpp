@@ -27,8 +27,9 @@
 //   - flood:   pixels are sorted by the level that floods them (1 for values up to 1, else
 //              the value rounded up), so a level floods just its own pixels;
 //   - grow:    a pass claims exactly the flooded pixels that touch a cell, so those are
-//              queued as they appear (a pixel flooded beside a cell, or a flooded neighbour of
-//              a pixel that just became a cell) and a pass visits the queue only;
+//              queued as they appear (a flooded neighbour of a pixel that just became a
+//              cell) and a pass visits the queue only; a pixel flooded beside a cell comes
+//              with its claim, which nothing can change before the level's first pass;
 //   - search:  every window keeps its count of flooded pixels up to date (but for a pixel
 //              flooded beside a cell, which the level's first growth pass claims before any
 //              count is read, and which is never counted); a count only rises during the
@@ -126,6 +127,8 @@ constexpr uint32_t kInMergeQueue = 1u << 30;
 // Set with kFlooded, the flag tells the join there is nothing to take.
 constexpr uint32_t kUncounted = 1u << 31;
 
+using Claim = std::pair<int32_t, int32_t>;  // pixel, label
+
 // What a walk over a level's pixels finds for the steps that follow: a thread that shares
 // the walk keeps lists of its own, added to the call's when the walk is over. Their order
 // decides nothing: a growth pass decides every claim from the state before it, and the
@@ -133,6 +136,9 @@ constexpr uint32_t kUncounted = 1u << 31;
 struct Found {
     // Flooded pixels beside a cell, to be claimed by the next growth pass.
     std::vector<int32_t> growthQueue;
+    // Pixels flooded beside a cell and the labels they take in the next growth pass, decided
+    // by the flood.
+    std::vector<Claim> claims;
     // Positions with a pair of different cells, to be examined by the next merge pass.
     std::vector<int32_t> mergeQueue;
     std::vector<int32_t> windowsReachingSeedCount;
@@ -156,7 +162,6 @@ constexpr int32_t kBorderAbove = 3;
 constexpr int32_t kBorderBelow = 2;
 constexpr int32_t kLeastBandRows = 8;
 
-using Claim = std::pair<int32_t, int32_t>;  // pixel, label
 
 // What one thread of a crew keeps for a shared walk: its lists, the pixels it queued for the
 // growth pass under way, and the claims it decides there, by the band whose thread makes
@@ -280,12 +285,33 @@ int32_t issueLabel(Flood& f) {
     return label;
 }
 
-// Whether a pixel just flooded lies beside a cell is data no processor can guess: the four
-// words are only read here, so all four are tested and the answers combined, one branch
-// instead of up to four.
-bool touchesCell(const Flood& f, int32_t p) {
-    return static_cast<bool>(isCell(f, p + 1) | isCell(f, p - 1) | isCell(f, p - f.stride) |
-                             isCell(f, p + f.stride));
+// The label cell `written` carries now, read as the walk may (cellLabelAt).
+CELLKIT_INLINE_STEP int32_t cellLabelOf(Flood& f, const Found& found, int32_t written) {
+    if (f.parent[written] == written) {
+        return written;
+    }
+    return found.shared ? survivingLabel(f, written) : currentLabel(f, written);
+}
+
+// The cell a pixel just flooded joins in the level's first growth pass, or kNotFlooded if it
+// lies beside none. Nothing but flooding happens between the flood and that pass, so the
+// claim is decided here, from the state the pass would read. Whether and where a pixel
+// touches a cell is data no processor can guess: the four words are read once, the first
+// cell among them (next column, previous column, previous row, next row) picked by selects,
+// and one branch asks whether there was one.
+CELLKIT_INLINE_STEP int32_t cellJoinedAtFlood(Flood& f, const Found& found, int32_t p) {
+    const int32_t nextColumn = writtenLabel(f.state[p + 1]);
+    const int32_t previousColumn = writtenLabel(f.state[p - 1]);
+    const int32_t previousRow = writtenLabel(f.state[p - f.stride]);
+    const int32_t nextRow = writtenLabel(f.state[p + f.stride]);
+    int32_t first = nextRow;
+    first = previousRow >= kFirstCellLabel ? previousRow : first;
+    first = previousColumn >= kFirstCellLabel ? previousColumn : first;
+    first = nextColumn >= kFirstCellLabel ? nextColumn : first;
+    if (first < kFirstCellLabel) {
+        return kNotFlooded;
+    }
+    return cellLabelOf(f, found, first);
 }
 
 // The first cell among the four neighbours, in the order next column, previous column,
@@ -515,9 +541,10 @@ void flood(Flood& f, Found& found, int32_t p) {
     if (writtenLabel(f.state[p]) != kNotFlooded) {
         return;
     }
-    if (touchesCell(f, p)) {
+    const int32_t joined = cellJoinedAtFlood(f, found, p);
+    if (joined != kNotFlooded) {
         f.state[p] |= kFlooded | kQueuedForGrowth | kUncounted;
-        found.growthQueue.push_back(p);
+        found.claims.emplace_back(p, joined);
         return;
     }
     f.state[p] |= kFlooded;
@@ -545,11 +572,12 @@ void gatheringFound(Flood& f) {
     }
 }
 
-// The pixels queued for growth, on every thread.
+// The pixels queued for growth or claimed by the flood, on every thread.
 size_t queuedForGrowth(const Flood& f) {
-    size_t queued = f.found.growthQueue.size();
+    size_t queued = f.found.growthQueue.size() + f.found.claims.size();
     for (size_t member = 1; member < f.crewMembers.size(); ++member) {
-        queued += f.crewMembers[member].found.growthQueue.size();
+        const Found& found = f.crewMembers[member].found;
+        queued += found.growthQueue.size() + found.claims.size();
     }
     return queued;
 }
@@ -557,7 +585,10 @@ size_t queuedForGrowth(const Flood& f) {
 // For a growth pass on the caller's thread alone.
 void gatheringGrowthQueues(Flood& f) {
     for (size_t member = 1; member < f.crewMembers.size(); ++member) {
-        appending(f.crewMembers[member].found.growthQueue, f.found.growthQueue);
+        Found& found = f.crewMembers[member].found;
+        appending(found.growthQueue, f.found.growthQueue);
+        f.found.claims.insert(f.found.claims.end(), found.claims.begin(), found.claims.end());
+        found.claims.clear();
     }
 }
 
@@ -659,6 +690,10 @@ void growingCellsShared(Flood& f) {
         for (std::vector<Claim>& claims : own.claimsByBand) {
             claims.clear();
         }
+        for (const Claim& claim : found.claims) {
+            own.claimsByBand[bandOf(f.bands, claim.first)].push_back(claim);
+        }
+        found.claims.clear();
         decidingClaims(f, found, own.frontier, [&](int32_t p, int32_t label) {
             own.claimsByBand[bandOf(f.bands, p)].emplace_back(p, label);
         });
@@ -693,6 +728,7 @@ void growingCells(Flood& f) {
     f.frontier.clear();
     f.frontier.swap(f.found.growthQueue);
     f.claims.clear();
+    f.claims.swap(f.found.claims);
     decidingClaims(f, f.found, f.frontier,
                    [&](int32_t p, int32_t label) { f.claims.emplace_back(p, label); });
     makingJoins<true>(f, f.found, f.claims);
@@ -1138,11 +1174,13 @@ void floodGroupShared(Flood& f, const FloodOrder& order, size_t begin, size_t en
     const auto placeOf = [&](int32_t index) {
         return static_cast<size_t>(std::lower_bound(pixels + begin, pixels + end, index) - pixels);
     };
+    f.found.shared = true;
     f.crew->run([&](int member) {
         const auto band = static_cast<size_t>(member);
         floodingPixels(f, foundOf(f, member), order, placeOf(f.bands.first[band]),
                        placeOf(f.bands.end[band]));
     });
+    f.found.shared = false;
     for (size_t band = 1; band < f.bands.first.size(); ++band) {
         floodingPixels(f, f.found, order, placeOf(f.bands.end[band - 1]),
                        placeOf(f.bands.first[band]));
