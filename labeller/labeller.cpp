@@ -71,11 +71,12 @@
 // their survivors. Those are the rules the result depends on, so they are the floor of the
 // work: about 400 instructions a pixel in all (bench/README.md, phase by phase). What those
 // tests find is data no branch predictor can learn, two and a half to three wrong guesses a
-// pixel. The flood's touch test only reads, and combines its four tests into one branch. A join
-// tests each neighbour for another cell without a branch; its test for a pixel waiting to be
-// claimed stays a branch, because only such a pixel is queued and flagged, and writing every
-// neighbour's word back, as a branch-free form must, costs more on a large image (each a cache
-// line to write out) than the guesses save on a small one.
+// pixel. The flood's touch test and a growth pass's choice of cell only read, and pick the
+// first cell among the four by selects: one branch. A join tests each neighbour for another
+// cell without a branch; its test for a pixel waiting to be claimed stays a branch, because
+// only such a pixel is queued and flagged, and writing every neighbour's word back, as a
+// branch-free form must, costs more on a large image (each a cache line to write out) than the
+// guesses save on a small one.
 //
 // Threads. Stamps and merges take effect at once for what follows them in row-major order, so
 // the search and the merge pass stay on one thread. The flood and the growth passes can be
@@ -239,10 +240,6 @@ int32_t writtenLabel(uint32_t state) {
     return static_cast<int32_t>(state & kLabelBits);
 }
 
-bool isCell(const Flood& f, int32_t p) {
-    return writtenLabel(f.state[p]) >= kFirstCellLabel;
-}
-
 bool isFlooded(const Flood& f, int32_t p) {
     return writtenLabel(f.state[p]) == kFlooded;
 }
@@ -293,13 +290,11 @@ CELLKIT_INLINE_STEP int32_t cellLabelOf(Flood& f, const Found& found, int32_t wr
     return found.shared ? survivingLabel(f, written) : currentLabel(f, written);
 }
 
-// The cell a pixel just flooded joins in the level's first growth pass, or kNotFlooded if it
-// lies beside none. Nothing but flooding happens between the flood and that pass, so the
-// claim is decided here, from the state the pass would read. Whether and where a pixel
-// touches a cell is data no processor can guess: the four words are read once, the first
-// cell among them (next column, previous column, previous row, next row) picked by selects,
-// and one branch asks whether there was one.
-CELLKIT_INLINE_STEP int32_t cellJoinedAtFlood(Flood& f, const Found& found, int32_t p) {
+// The label of the first cell among the four neighbours of p, in the order next column,
+// previous column, previous row, next row, or kNotFlooded if none is a cell. Which of them
+// are cells is data no processor can guess: the four words are read once, the first cell
+// picked by selects, and one branch asks whether there was one.
+CELLKIT_INLINE_STEP int32_t firstNeighbouringCell(Flood& f, const Found& found, int32_t p) {
     const int32_t nextColumn = writtenLabel(f.state[p + 1]);
     const int32_t previousColumn = writtenLabel(f.state[p - 1]);
     const int32_t previousRow = writtenLabel(f.state[p - f.stride]);
@@ -314,16 +309,6 @@ CELLKIT_INLINE_STEP int32_t cellJoinedAtFlood(Flood& f, const Found& found, int3
     return cellLabelOf(f, found, first);
 }
 
-// The first cell among the four neighbours, in the order next column, previous column,
-// previous row, next row.
-CELLKIT_INLINE_STEP int32_t firstNeighbouringCell(Flood& f, const Found& found, int32_t p) {
-    for (const int32_t q : {p + 1, p - 1, p - f.stride, p + f.stride}) {
-        if (isCell(f, q)) {
-            return cellLabelAt(f, found, q);
-        }
-    }
-    return kNotFlooded;
-}
 
 void queueMerge(Flood& f, Found& found, int32_t position) {
     if (!(f.state[position] & kInMergeQueue)) {
@@ -541,7 +526,10 @@ void flood(Flood& f, Found& found, int32_t p) {
     if (writtenLabel(f.state[p]) != kNotFlooded) {
         return;
     }
-    const int32_t joined = cellJoinedAtFlood(f, found, p);
+    // Nothing but flooding happens between the flood and the level's first growth pass, so
+    // the claim that pass makes of a pixel flooded beside a cell is decided here, from the
+    // state the pass would read.
+    const int32_t joined = firstNeighbouringCell(f, found, p);
     if (joined != kNotFlooded) {
         f.state[p] |= kFlooded | kQueuedForGrowth | kUncounted;
         found.claims.emplace_back(p, joined);
