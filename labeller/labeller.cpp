@@ -662,11 +662,11 @@ void countingClaims(Flood& f, const std::vector<Claim>& claims) {
 }
 
 // A growth pass shared by the crew. Each thread decides the claims of the pixels it queued
-// itself and sorts them by the band whose thread joins them; once all are decided, each
-// thread makes the joins in its band, where no other thread reads or writes, and the
-// caller's thread those in the borders and the label tables' counts, since a label's cell
-// may lie in several bands. A claim decided on any thread is the one the pass would decide
-// alone, and a join changes what lies in its band.
+// itself and sorts them, with those its flood decided, by the band whose thread joins them;
+// once all are decided, each thread makes the joins in its band, where no other thread reads or
+// writes, and the caller's thread those in the borders and the label tables' counts, since a
+// label's cell may lie in several bands. A claim decided on any thread is the one the pass
+// would decide alone, and a join changes what lies in its band.
 void growingCellsShared(Flood& f) {
     const size_t bands = f.bands.first.size();
     f.found.shared = true;
