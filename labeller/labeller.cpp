@@ -80,14 +80,14 @@
 //
 // Threads. Stamps and merges take effect at once for what follows them in row-major order, so
 // the search and the merge pass stay on one thread. The flood and the growth passes can be
-// shared exactly: a flood's result does not depend on the order of its pixels (counts add up,
-// a window reaches the seed count once, the lists it makes are sorted or order-free), nor does
-// a growth pass's, whose claims are all read from the state before it. So the image is cut
-// into bands of rows, each band's pixels go to one thread, and the few rows where two bands'
-// reaches meet go to the caller's thread afterwards (Bands, below); B is written in parts at
-// the end. The threads meet twice a pass, which pays only where a pass holds thousands of
-// pixels and the state has left the caches: on large 8-bit images (bench/README.md,
-// "Several threads").
+// shared exactly: a flood's result does not depend on the order of its pixels (counts add up, a
+// window reaches the seed count once, the lists it makes are sorted or order-free), nor does a
+// growth pass's, whose claims are all read from the state before it. So the image is cut into
+// bands of rows, each band's pixels go to one thread, and the few rows where two bands' reaches
+// meet go to the caller's thread afterwards (Bands, below); the sort by level is made in parts
+// of rows before, and B is written in parts at the end. The threads meet twice a pass, which
+// pays only where a pass holds thousands of pixels and the state has left the caches: on large
+// 8-bit images (bench/README.md, "Several threads").
 
 namespace {
 
@@ -1004,10 +1004,12 @@ double levelUpTo(double grey, double lastLevel) {
     return 0.0;
 }
 
+// The pixels of rows [firstRow, endRow).
 template <class Visit>
-void forEachPixelLevel(const Flood& f, const matx& grey, double lastLevel, Visit visit) {
-    for (int32_t top = 0; top < grey.m; top += kBandRows) {
-        const int32_t rows = std::min(kBandRows, grey.m - top);
+void forEachPixelLevel(const Flood& f, const matx& grey, double lastLevel, int32_t firstRow,
+                       int32_t endRow, Visit visit) {
+    for (int32_t top = firstRow; top < endRow; top += kBandRows) {
+        const int32_t rows = std::min(kBandRows, endRow - top);
         const int32_t bandStart = (top + kMargin) * f.stride + kMargin;
         for (int32_t c = 0; c < grey.n; ++c) {
             const double* column = grey.col[c] + top;
@@ -1025,8 +1027,9 @@ void forEachPixelLevel(const Flood& f, const matx& grey, double lastLevel, Visit
 }
 
 template <class Visit>
-void forEachPixelLevel(const Flood& f, const GreyRows& grey, double lastLevel, Visit visit) {
-    for (int32_t r = 0; r < grey.m; ++r) {
+void forEachPixelLevel(const Flood& f, const GreyRows& grey, double lastLevel, int32_t firstRow,
+                       int32_t endRow, Visit visit) {
+    for (int32_t r = firstRow; r < endRow; ++r) {
         const double* row = grey.values + static_cast<size_t>(r) * grey.n;
         const int32_t rowStart = (r + kMargin) * f.stride + kMargin;
         for (int32_t c = 0; c < grey.n; ++c) {
@@ -1063,6 +1066,17 @@ size_t countFloodingPixels(const Grey& grey, double lastLevel) {
     return count;
 }
 
+// The parts of a counting sort: one a thread of the call's crew, where their tables of
+// counts, a counter for every level, hold no more counters in all than the image pixels.
+int sortingParts(const Flood& f, size_t levelCount) {
+    if (f.crew == nullptr) {
+        return 1;
+    }
+    const auto pixels = static_cast<size_t>(f.m) * static_cast<size_t>(f.n);
+    const int members = f.crew->members();
+    return levelCount * static_cast<size_t>(members) <= pixels ? members : 1;
+}
+
 // A counting sort in two passes. The first reads the image once and counts the pixels of
 // each level; as the flood has not begun, each pixel's state word holds its level meanwhile
 // (levels up to kCountingSortLevels or twice the pixels stay below 2^32), 0 = kNotFlooded
@@ -1070,41 +1084,67 @@ size_t countFloodingPixels(const Grey& grey, double lastLevel) {
 // at the next place of its level, so that a level's pixels lie in row-major order, and gives
 // the word back. The image is read once rather than once to count and once to place, and the
 // level of a value, a few comparisons, is found once.
+//
+// A call with a crew sorts in parts of whole rows, one a thread, each counting its own rows
+// in a table of its own: a level's places go to the parts in the order of their rows, so
+// every pixel takes the place it takes in one part.
 template <class Grey>
 void sortByCounting(Flood& f, const Grey& grey, double lastLevel, FloodOrder& order) {
     const auto levelCount = static_cast<size_t>(lastLevel) + 1;
-    // Pixel counts fit in 32 bits (images have fewer than 2^31 pixels).
-    std::vector<uint32_t> first(levelCount + 1, 0);
+    const int parts = sortingParts(f, levelCount);
+    const auto inParts = [&](auto sortPart) {
+        const auto rowOf = [&](int part) {
+            return static_cast<int32_t>(static_cast<int64_t>(f.m) * part / parts);
+        };
+        if (parts == 1) {
+            sortPart(0, 0, f.m);
+        } else {
+            f.crew->run([&](int part) { sortPart(part, rowOf(part), rowOf(part + 1)); });
+        }
+    };
+    // Pixel counts fit in 32 bits (images have fewer than 2^31 pixels). Each part's count of
+    // each level, then, in place, the part's next place in that level.
+    std::vector<std::vector<uint32_t>> places(static_cast<size_t>(parts),
+                                              std::vector<uint32_t>(levelCount, 0));
     uint32_t* const state = f.state;
-    forEachPixelLevel(f, grey, lastLevel, [&](double level, int32_t p) {
-        const auto whole = static_cast<uint32_t>(level);
-        state[p] = whole;
-        ++first[whole + 1];
+    inParts([&](int part, int32_t firstRow, int32_t endRow) {
+        uint32_t* const count = places[static_cast<size_t>(part)].data();
+        forEachPixelLevel(f, grey, lastLevel, firstRow, endRow, [&](double level, int32_t p) {
+            const auto whole = static_cast<uint32_t>(level);
+            state[p] = whole;
+            ++count[whole];
+        });
     });
     // The pixels that never flood were counted at level 0, without a test; they take no place.
-    first[1] = 0;
-    for (size_t level = 1; level <= levelCount; ++level) {
-        if (first[level] > 0) {
-            order.levels.push_back(static_cast<double>(level - 1));
+    uint32_t next = 0;
+    for (size_t level = 1; level < levelCount; ++level) {
+        const uint32_t start = next;
+        for (std::vector<uint32_t>& place : places) {
+            const uint32_t count = place[level];
+            place[level] = next;
+            next += count;
         }
-        first[level] += first[level - 1];
+        if (next > start) {
+            order.levels.push_back(static_cast<double>(level));
+            order.starts.push_back(start);
+        }
     }
-    for (const double level : order.levels) {
-        order.starts.push_back(first[static_cast<size_t>(level)]);
-    }
-    order.count = first[levelCount];
+    order.count = next;
     order.pixels = allocatePixelArray<int32_t>(order.count, PixelPages::atOnce);
     int32_t* const pixels = order.pixels.get();
-    for (int32_t r = 0; r < f.m; ++r) {
-        const int32_t rowStart = (r + kMargin) * f.stride + kMargin;
-        for (int32_t p = rowStart; p < rowStart + f.n; ++p) {
-            const uint32_t level = state[p];
-            if (level != 0) {
-                pixels[first[level]++] = p;
-                state[p] = uint32_t{kNotFlooded};
+    inParts([&](int part, int32_t firstRow, int32_t endRow) {
+        uint32_t* const place = places[static_cast<size_t>(part)].data();
+        for (int32_t r = firstRow; r < endRow; ++r) {
+            const int32_t rowStart = (r + kMargin) * f.stride + kMargin;
+            for (int32_t p = rowStart; p < rowStart + f.n; ++p) {
+                const uint32_t level = state[p];
+                if (level != 0) {
+                    pixels[place[level]++] = p;
+                    state[p] = uint32_t{kNotFlooded};
+                }
             }
         }
-    }
+    });
 }
 
 template <class Grey>
@@ -1113,7 +1153,7 @@ void sortByComparison(const Flood& f, const Grey& grey, double lastLevel, FloodO
     order.pixels = allocatePixelArray<int32_t>(order.count, PixelPages::atOnce);
     std::vector<std::pair<double, int32_t>> flooding;
     flooding.reserve(order.count);
-    forEachPixelLevel(f, grey, lastLevel, [&](double level, int32_t p) {
+    forEachPixelLevel(f, grey, lastLevel, 0, grey.m, [&](double level, int32_t p) {
         if (level != 0) {
             flooding.emplace_back(level, p);
         }
