@@ -194,7 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     requireSame(actual.cellSize == expected.cellSize, "cell-size table");
     checkLabels(c, actual);
     // Every level's flood and growth passes shared among threads (2 to 4, by the case),
-    // however few pixels they hold.
+    // however few pixels they hold, and the sort by level where its tables fit.
     const LabellerThreads threads{2 + static_cast<int>(c.grey.size() % 3), 0, 0};
     const Result shared = label(c, [&](const matx& grey, matx& labels, int32_t* cellSize,
                                        double maxGrey, double cellSizeLimit, double threshold) {

@@ -35,12 +35,13 @@ constexpr int32_t kMinFloodedInWindow = 11;
 // from 3 to m-4 (and n-4), so rows 0 and m-1 and columns 0 and n-1 are never stamped.
 constexpr int32_t kFirstWindowCentre = 3;
 
-// How many threads one call may use: the caller's and threads - 1 more, kept for the call.
-// On an image of at least leastSharedImage pixels, the sort of the pixels by level is shared
-// among them, and a level's flood and growth passes where they hold at least
-// leastSharedWork pixels, in bands of rows; the rest of the work is the caller's thread's. The result is the same, bit for bit, for every
-// thread count. A smaller image gains nothing: its state lies in the caller's core's caches,
-// and a second core would fetch it from there and hand it back at every pass.
+// How many threads one call may use: the caller's and threads - 1 more, kept for the call. On
+// an image of at least leastSharedImage pixels, the sort of the pixels by level is shared among
+// them, and a level's flood and growth passes where they hold at least leastSharedWork pixels,
+// in bands of rows; the rest of the work is the caller's thread's. The result is the same, bit
+// for bit, for every thread count. A smaller image gains nothing: its state lies in the
+// caller's core's caches, and a second core would fetch it from there and hand it back at every
+// pass.
 constexpr int32_t kLeastSharedImage = 2048 * 2048;
 constexpr int32_t kLeastSharedWork = 4096;
 struct LabellerThreads {

@@ -48,8 +48,9 @@ def ombrisk(image: npt.ArrayLike, cell_size_limit: Number, threshold: Number, *,
         How many threads the call may use, 1 (default) or more. The labels are the same for
         every count. On an image of 2048x2048 pixels or more, the sort of its pixels by
         level and each level's flooding and growing are shared among the threads in bands
-        of rows; smaller images, and the levels' other steps, run on the calling thread. To label many images, calling on
-        several images at once from a thread pool gains more (the GIL is released).
+        of rows; smaller images, and the levels' other steps, run on the calling thread.
+        To label many images, calling on several images at once from a thread pool gains
+        more (the GIL is released).
 
     Returns
     -------
