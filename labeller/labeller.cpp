@@ -1115,10 +1115,14 @@ void sortByCounting(Flood& f, const Grey& grey, double lastLevel, FloodOrder& or
         forEachPixelLevel(f, grey, lastLevel, firstRow, endRow, [&](double level, int32_t p) {
             const auto whole = static_cast<uint32_t>(level);
             state[p] = whole;
-            ++count[whole];
+            // A pixel that never floods takes no place and is not counted: on an image whose
+            // background never floods (0, NaN), each count of level 0 would wait for the one
+            // before in memory. The test costs less, even where such pixels come at random.
+            if (whole != 0) {
+                ++count[whole];
+            }
         });
     });
-    // The pixels that never flood were counted at level 0, without a test; they take no place.
     uint32_t next = 0;
     for (size_t level = 1; level < levelCount; ++level) {
         const uint32_t start = next;
