@@ -7,6 +7,8 @@
 #include <ctime>
 #include <new>
 
+#include "matx/pixel_arrays.h"
+
 namespace {
 
 std::size_t currentBytes = 0;
@@ -82,6 +84,8 @@ void operator delete(void* pointer, std::align_val_t alignment) noexcept {
 }
 
 Measurement measure(const std::function<void()>& work, std::size_t callerBytes) {
+    // Blocks kept from an earlier call would make this one's arrays look free.
+    releasingKeptBlocks();
     const std::size_t startBytes = currentBytes;
     peakBytes = currentBytes;
     const std::clock_t cpuStart = std::clock();

@@ -11,25 +11,155 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #if defined(__linux__)
 #include <sys/mman.h>
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
 #endif
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 // Smaller arrays come from the heap as they are: the alignment would cost more than it saves.
 constexpr std::size_t kSmallestHugeArray = kHugePage;
 
-struct PixelArrayRelease {
-    bool aligned = false;
-    void operator()(void* block) const {
-        if (aligned) {
-            ::operator delete(block, std::align_val_t{kHugePage});
-        } else {
-            ::operator delete(block);
+inline void releasingBlock(void* block, bool aligned) {
+    if (aligned) {
+        ::operator delete(block, std::align_val_t{kHugePage});
+    } else {
+        ::operator delete(block);
+    }
+}
+
+// Blocks kept from one call for the next. A host that hands freed memory back to the system
+// (Octave and Python do, through the C allocator) gives every call's arrays fresh pages,
+// each cleared by the system and faulted in at its first write: at 512x512, 3 to 10 % of a
+// call through either host. So a released block of a working array is kept, up to
+// kMostKeptBytes in all, and the next array that fits it (up to a quarter smaller, as the
+// arrays of a time-lapse's frames are, whose sizes follow their cells) takes it with its
+// pages. When more would be kept, the blocks kept longest go back first; all go when the
+// module is unloaded. Below kSmallestKeptBlock the C allocator keeps blocks itself.
+constexpr std::size_t kMostKeptBytes = std::size_t{32} << 20;
+constexpr std::size_t kSmallestKeptBlock = std::size_t{64} << 10;
+
+struct KeptBlock {
+    void* block;
+    std::size_t bytes;
+    bool aligned;
+};
+
+// Under AddressSanitizer a kept block is poisoned until it is taken again, so that a use of
+// an array after its release is still found.
+inline void markKept(void* block, std::size_t bytes) {
+#if defined(__SANITIZE_ADDRESS__)
+    ASAN_POISON_MEMORY_REGION(block, bytes);
+#else
+    static_cast<void>(block);
+    static_cast<void>(bytes);
+#endif
+}
+
+inline void markTaken(void* block, std::size_t bytes) {
+#if defined(__SANITIZE_ADDRESS__)
+    ASAN_UNPOISON_MEMORY_REGION(block, bytes);
+#else
+    static_cast<void>(block);
+    static_cast<void>(bytes);
+#endif
+}
+
+struct KeptBlocks {
+    std::mutex lock;
+    std::vector<KeptBlock> blocks;  // the longest kept first
+    std::size_t bytes = 0;
+
+    ~KeptBlocks() { releasingAll(); }
+
+    void releasingAll() {
+        for (const KeptBlock& kept : blocks) {
+            markTaken(kept.block, kept.bytes);
+            releasingBlock(kept.block, kept.aligned);
+        }
+        blocks.clear();
+        bytes = 0;
+    }
+
+    void releasingFirst() {
+        const KeptBlock first = blocks.front();
+        blocks.erase(blocks.begin());
+        bytes -= first.bytes;
+        markTaken(first.block, first.bytes);
+        releasingBlock(first.block, first.aligned);
+    }
+};
+
+// One a module: each links this header in.
+inline KeptBlocks& keptBlocks() {
+    static KeptBlocks kept;
+    return kept;
+}
+
+// The smallest kept block of the alignment asked for with room for `bytes` and at most a
+// quarter more, taken out of the kept blocks with its size in `blockBytes`; nullptr if none.
+inline void* takingKeptBlock(std::size_t bytes, bool aligned, std::size_t& blockBytes) {
+    if (bytes < kSmallestKeptBlock) {
+        return nullptr;
+    }
+    KeptBlocks& kept = keptBlocks();
+    const std::lock_guard<std::mutex> hold(kept.lock);
+    std::size_t best = kept.blocks.size();
+    for (std::size_t k = 0; k < kept.blocks.size(); ++k) {
+        const KeptBlock& block = kept.blocks[k];
+        if (block.aligned == aligned && block.bytes >= bytes && block.bytes - bytes <= bytes / 4 &&
+            (best == kept.blocks.size() || block.bytes < kept.blocks[best].bytes)) {
+            best = k;
         }
     }
+    if (best == kept.blocks.size()) {
+        return nullptr;
+    }
+    const KeptBlock found = kept.blocks[best];
+    kept.blocks.erase(kept.blocks.begin() + static_cast<std::ptrdiff_t>(best));
+    kept.bytes -= found.bytes;
+    markTaken(found.block, found.bytes);
+    blockBytes = found.bytes;
+    return found.block;
+}
+
+inline void keepingBlock(void* block, std::size_t bytes, bool aligned) {
+    if (bytes < kSmallestKeptBlock || bytes > kMostKeptBytes) {
+        releasingBlock(block, aligned);
+        return;
+    }
+    KeptBlocks& kept = keptBlocks();
+    const std::lock_guard<std::mutex> hold(kept.lock);
+    while (kept.bytes + bytes > kMostKeptBytes) {
+        kept.releasingFirst();
+    }
+    try {
+        kept.blocks.push_back({block, bytes, aligned});
+    } catch (const std::bad_alloc&) {
+        releasingBlock(block, aligned);
+        return;
+    }
+    kept.bytes += bytes;
+    markKept(block, bytes);
+}
+
+// Gives every kept block back to the system: for a benchmark that counts what a call takes.
+inline void releasingKeptBlocks() {
+    KeptBlocks& kept = keptBlocks();
+    const std::lock_guard<std::mutex> hold(kept.lock);
+    kept.releasingAll();
+}
+
+struct PixelArrayRelease {
+    bool aligned = false;
+    std::size_t bytes = 0;  // of the block, which may be more than the array asked for
+    void operator()(void* block) const { keepingBlock(block, bytes, aligned); }
 };
 template <class T>
 using PixelArray = std::unique_ptr<T[], PixelArrayRelease>;
@@ -77,6 +207,10 @@ PixelArray<T> allocatePixelArray(std::size_t count, PixelPages pages = PixelPage
                                  PixelReach reach = PixelReach::allOver) {
     const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(T);
     const bool huge = reach == PixelReach::allOver && bytes >= kSmallestHugeArray;
+    std::size_t blockBytes = bytes;
+    if (void* kept = takingKeptBlock(bytes, huge, blockBytes)) {
+        return PixelArray<T>(static_cast<T*>(kept), PixelArrayRelease{huge, blockBytes});
+    }
     void* block =
         huge ? ::operator new(bytes, std::align_val_t{kHugePage}) : ::operator new(bytes);
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
@@ -89,7 +223,7 @@ PixelArray<T> allocatePixelArray(std::size_t count, PixelPages pages = PixelPage
     if (pages == PixelPages::atOnce && bytes >= kSmallestArrayMappedAtOnce) {
         mapPagesAtOnce(block, bytes);
     }
-    return PixelArray<T>(static_cast<T*>(block), PixelArrayRelease{huge});
+    return PixelArray<T>(static_cast<T*>(block), PixelArrayRelease{huge, bytes});
 }
 
 // For a std::vector that grows to a per-pixel size: its large blocks are taken as
@@ -101,9 +235,10 @@ struct PixelAllocator {
     template <class U>
     explicit PixelAllocator(const PixelAllocator<U>& /*other*/) {}
     T* allocate(std::size_t count) { return allocatePixelArray<T>(count).release(); }
+    // The block may be larger than `count` asked for: it is kept as that many.
     void deallocate(T* block, std::size_t count) {
-        PixelArrayRelease{std::max<std::size_t>(count, 1) * sizeof(T) >= kSmallestHugeArray}(
-            block);
+        const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(T);
+        PixelArrayRelease{bytes >= kSmallestHugeArray, bytes}(block);
     }
 };
 template <class T, class U>

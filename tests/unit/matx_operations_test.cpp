@@ -11,6 +11,7 @@
 #include "tests/unit/test_image.h"
 
 #include "matx/matx.h"
+#include "matx/pixel_arrays.h"
 #include "matx/view_handle.h"
 #include "mex/console_standin.h"
 
@@ -445,6 +446,42 @@ TEST_F(MatxOperations, PrintOfEmptyViews) {
     standin_console_clear();
     mx_print(filled(0, 3, 0).get());
     EXPECT_EQ(standin_console_text(), "");
+}
+
+// A released working array's block serves the next array it fits (up to a quarter smaller,
+// of the same alignment), never a larger one, and what is kept stays within its bound.
+TEST(PixelArrays, KeptBlocksServeOnlyArraysThatFitThemAndStayWithinTheirBound) {
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    releasingKeptBlocks();
+    PixelArray<uint8_t> array = allocatePixelArray<uint8_t>(kMiB);
+    const uint8_t* const block = array.get();
+    array.reset();
+    PixelArray<uint8_t> larger = allocatePixelArray<uint8_t>(kMiB + 1);
+    PixelArray<uint8_t> farSmaller = allocatePixelArray<uint8_t>(kMiB * 3 / 4);
+    EXPECT_NE(larger.get(), block);
+    EXPECT_NE(farSmaller.get(), block);
+    PixelArray<uint8_t> fitting = allocatePixelArray<uint8_t>(kMiB * 5 / 6);
+    EXPECT_EQ(fitting.get(), block);
+    std::memset(fitting.get(), 1, kMiB * 5 / 6);
+
+    // A block of huge pages serves only arrays reached all over.
+    PixelArray<uint8_t> huge = allocatePixelArray<uint8_t>(2 * kMiB);
+    const uint8_t* const hugeBlock = huge.get();
+    huge.reset();
+    PixelArray<uint8_t> list =
+        allocatePixelArray<uint8_t>(2 * kMiB, PixelPages::whenWritten, PixelReach::inOrder);
+    EXPECT_NE(list.get(), hugeBlock);
+    EXPECT_EQ(allocatePixelArray<uint8_t>(2 * kMiB).get(), hugeBlock);
+
+    std::vector<PixelArray<uint32_t>> many;
+    for (std::size_t k = 0; k < 40; ++k) {
+        many.push_back(allocatePixelArray<uint32_t>(kMiB / 4 + k * 1024));
+    }
+    many.clear();
+    EXPECT_GT(keptBlocks().bytes, kMostKeptBytes / 2);
+    EXPECT_LE(keptBlocks().bytes, kMostKeptBytes);
+    releasingKeptBlocks();
+    EXPECT_EQ(keptBlocks().bytes, 0u);
 }
 
 }  // namespace
