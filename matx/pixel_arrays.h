@@ -8,12 +8,12 @@
 // that a module keeps it only where it is used.
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <vector>
+#include <thread>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -36,19 +36,50 @@ inline void releasingBlock(void* block, bool aligned) {
 
 // Blocks kept from one call for the next. A host that hands freed memory back to the system
 // (Octave and Python do, through the C allocator) gives every call's arrays fresh pages,
-// each cleared by the system and faulted in at its first write: at 512x512, 3 to 10 % of a
+// each cleared by the system and faulted in at its first write: at 512x512, 2 to 10 % of a
 // call through either host. So a released block of a working array is kept, up to
 // kMostKeptBytes in all, and the next array that fits it (up to a quarter smaller, as the
 // arrays of a time-lapse's frames are, whose sizes follow their cells) takes it with its
 // pages. When more would be kept, the blocks kept longest go back first; all go when the
-// module is unloaded. Below kSmallestKeptBlock the C allocator keeps blocks itself.
+// module is unloaded or the program ends. Below kSmallestKeptBlock the C allocator keeps
+// blocks itself.
 constexpr std::size_t kMostKeptBytes = std::size_t{32} << 20;
 constexpr std::size_t kSmallestKeptBlock = std::size_t{64} << 10;
+constexpr std::size_t kMostKeptBlocks = 128;
 
 struct KeptBlock {
-    void* block;
-    std::size_t bytes;
-    bool aligned;
+    void* block = nullptr;
+    std::size_t bytes = 0;
+    bool aligned = false;
+};
+
+// Nothing in it is destroyed, so that a thread still in a call while the module's statics
+// are destroyed (a Python daemon thread at exit) finds it as it was: the lock is a flag, not
+// a mutex. Taking and keeping a block are a handful a call, so waiting for the lock is rare
+// and short.
+struct KeptBlocks {
+    std::atomic_flag busy = ATOMIC_FLAG_INIT;
+    KeptBlock blocks[kMostKeptBlocks] = {};  // the longest kept first
+    std::size_t count = 0;
+    std::size_t bytes = 0;
+    bool closed = false;  // the blocks were given back at the module's end: none is kept
+};
+
+inline KeptBlocks& keptBlocks() {
+    static KeptBlocks kept;
+    return kept;
+}
+
+struct HoldingKeptBlocks {
+    KeptBlocks& kept;
+    explicit HoldingKeptBlocks(KeptBlocks& blocks) : kept(blocks) {
+        while (kept.busy.test_and_set(std::memory_order_acquire)) {
+            std::this_thread::yield();
+        }
+    }
+    ~HoldingKeptBlocks() { kept.busy.clear(std::memory_order_release); }
+    HoldingKeptBlocks(const HoldingKeptBlocks&) = delete;
+    HoldingKeptBlocks& operator=(const HoldingKeptBlocks&) = delete;
 };
 
 // Under AddressSanitizer a kept block is poisoned until it is taken again, so that a use of
@@ -71,36 +102,40 @@ inline void markTaken(void* block, std::size_t bytes) {
 #endif
 }
 
-struct KeptBlocks {
-    std::mutex lock;
-    std::vector<KeptBlock> blocks;  // the longest kept first
-    std::size_t bytes = 0;
+// Block k out of the store, the ones after it moved up; the caller holds the lock.
+inline KeptBlock removingKept(KeptBlocks& kept, std::size_t k) {
+    const KeptBlock removed = kept.blocks[k];
+    std::copy(kept.blocks + k + 1, kept.blocks + kept.count, kept.blocks + k);
+    --kept.count;
+    kept.bytes -= removed.bytes;
+    markTaken(removed.block, removed.bytes);
+    return removed;
+}
 
-    ~KeptBlocks() { releasingAll(); }
-
-    void releasingAll() {
-        for (const KeptBlock& kept : blocks) {
-            markTaken(kept.block, kept.bytes);
-            releasingBlock(kept.block, kept.aligned);
-        }
-        blocks.clear();
-        bytes = 0;
-    }
-
-    void releasingFirst() {
-        const KeptBlock first = blocks.front();
-        blocks.erase(blocks.begin());
-        bytes -= first.bytes;
-        markTaken(first.block, first.bytes);
+// The caller holds the lock.
+inline void releasingAllKept(KeptBlocks& kept) {
+    while (kept.count > 0) {
+        const KeptBlock first = removingKept(kept, 0);
         releasingBlock(first.block, first.aligned);
     }
-};
-
-// One a module: each links this header in.
-inline KeptBlocks& keptBlocks() {
-    static KeptBlocks kept;
-    return kept;
 }
+
+// Gives every kept block back to the system: for a benchmark that counts what a call takes.
+inline void releasingKeptBlocks() {
+    KeptBlocks& kept = keptBlocks();
+    const HoldingKeptBlocks hold(kept);
+    releasingAllKept(kept);
+}
+
+// Registered at the first block kept, so that its end comes at the module's end.
+struct ClosingKeptBlocks {
+    ~ClosingKeptBlocks() {
+        KeptBlocks& kept = keptBlocks();
+        const HoldingKeptBlocks hold(kept);
+        releasingAllKept(kept);
+        kept.closed = true;
+    }
+};
 
 // The smallest kept block of the alignment asked for with room for `bytes` and at most a
 // quarter more, taken out of the kept blocks with its size in `blockBytes`; nullptr if none.
@@ -109,22 +144,19 @@ inline void* takingKeptBlock(std::size_t bytes, bool aligned, std::size_t& block
         return nullptr;
     }
     KeptBlocks& kept = keptBlocks();
-    const std::lock_guard<std::mutex> hold(kept.lock);
-    std::size_t best = kept.blocks.size();
-    for (std::size_t k = 0; k < kept.blocks.size(); ++k) {
+    const HoldingKeptBlocks hold(kept);
+    std::size_t best = kept.count;
+    for (std::size_t k = 0; k < kept.count; ++k) {
         const KeptBlock& block = kept.blocks[k];
         if (block.aligned == aligned && block.bytes >= bytes && block.bytes - bytes <= bytes / 4 &&
-            (best == kept.blocks.size() || block.bytes < kept.blocks[best].bytes)) {
+            (best == kept.count || block.bytes < kept.blocks[best].bytes)) {
             best = k;
         }
     }
-    if (best == kept.blocks.size()) {
+    if (best == kept.count) {
         return nullptr;
     }
-    const KeptBlock found = kept.blocks[best];
-    kept.blocks.erase(kept.blocks.begin() + static_cast<std::ptrdiff_t>(best));
-    kept.bytes -= found.bytes;
-    markTaken(found.block, found.bytes);
+    const KeptBlock found = removingKept(kept, best);
     blockBytes = found.bytes;
     return found.block;
 }
@@ -134,26 +166,20 @@ inline void keepingBlock(void* block, std::size_t bytes, bool aligned) {
         releasingBlock(block, aligned);
         return;
     }
+    static ClosingKeptBlocks closing;
     KeptBlocks& kept = keptBlocks();
-    const std::lock_guard<std::mutex> hold(kept.lock);
-    while (kept.bytes + bytes > kMostKeptBytes) {
-        kept.releasingFirst();
-    }
-    try {
-        kept.blocks.push_back({block, bytes, aligned});
-    } catch (const std::bad_alloc&) {
+    const HoldingKeptBlocks hold(kept);
+    if (kept.closed) {
         releasingBlock(block, aligned);
         return;
     }
+    while (kept.count == kMostKeptBlocks || kept.bytes + bytes > kMostKeptBytes) {
+        const KeptBlock first = removingKept(kept, 0);
+        releasingBlock(first.block, first.aligned);
+    }
+    kept.blocks[kept.count++] = {block, bytes, aligned};
     kept.bytes += bytes;
     markKept(block, bytes);
-}
-
-// Gives every kept block back to the system: for a benchmark that counts what a call takes.
-inline void releasingKeptBlocks() {
-    KeptBlocks& kept = keptBlocks();
-    const std::lock_guard<std::mutex> hold(kept.lock);
-    kept.releasingAll();
 }
 
 struct PixelArrayRelease {
