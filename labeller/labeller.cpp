@@ -720,11 +720,12 @@ void growingCellsShared(Flood& f) {
     gatheringFound(f);
 }
 
-// One growth pass over the flooded pixels beside cells. Every claim is decided before any is
-// made, so a pixel claimed in this pass hands its label on in the next pass only.
+// One growth pass over the `queued` flooded pixels beside cells (queuedForGrowth). Every
+// claim is decided before any is made, so a pixel claimed in this pass hands its label on in
+// the next pass only.
 CELLKIT_PHASE
-void growingCells(Flood& f) {
-    if (sharing(f, queuedForGrowth(f))) {
+void growingCells(Flood& f, size_t queued) {
+    if (sharing(f, queued)) {
         growingCellsShared(f);
         return;
     }
@@ -1377,8 +1378,12 @@ void floodingAllLevels(Flood& f, const Grey& grey, int32_t* cellSize, double max
             floodGroup(f, order, nextGroup);
             ++nextGroup;
         }
-        for (int pass = 0; pass < kGrowthPassesPerLevel && queuedForGrowth(f) > 0; ++pass) {
-            growingCells(f);
+        for (int pass = 0; pass < kGrowthPassesPerLevel; ++pass) {
+            const size_t queued = queuedForGrowth(f);
+            if (queued == 0) {
+                break;
+            }
+            growingCells(f, queued);
         }
         if (!f.found.windowsReachingSeedCount.empty()) {
             findingNewCells(f);

@@ -84,21 +84,17 @@ struct HoldingKeptBlocks {
 
 // Under AddressSanitizer a kept block is poisoned until it is taken again, so that a use of
 // an array after its release is still found.
-inline void markKept(void* block, std::size_t bytes) {
+inline void markingKept(void* block, std::size_t bytes, bool kept) {
 #if defined(__SANITIZE_ADDRESS__)
-    ASAN_POISON_MEMORY_REGION(block, bytes);
+    if (kept) {
+        ASAN_POISON_MEMORY_REGION(block, bytes);
+    } else {
+        ASAN_UNPOISON_MEMORY_REGION(block, bytes);
+    }
 #else
     static_cast<void>(block);
     static_cast<void>(bytes);
-#endif
-}
-
-inline void markTaken(void* block, std::size_t bytes) {
-#if defined(__SANITIZE_ADDRESS__)
-    ASAN_UNPOISON_MEMORY_REGION(block, bytes);
-#else
-    static_cast<void>(block);
-    static_cast<void>(bytes);
+    static_cast<void>(kept);
 #endif
 }
 
@@ -108,15 +104,20 @@ inline KeptBlock removingKept(KeptBlocks& kept, std::size_t k) {
     std::copy(kept.blocks + k + 1, kept.blocks + kept.count, kept.blocks + k);
     --kept.count;
     kept.bytes -= removed.bytes;
-    markTaken(removed.block, removed.bytes);
+    markingKept(removed.block, removed.bytes, false);
     return removed;
+}
+
+// The block kept longest, back to the system; the caller holds the lock.
+inline void releasingOldestKept(KeptBlocks& kept) {
+    const KeptBlock oldest = removingKept(kept, 0);
+    releasingBlock(oldest.block, oldest.aligned);
 }
 
 // The caller holds the lock.
 inline void releasingAllKept(KeptBlocks& kept) {
     while (kept.count > 0) {
-        const KeptBlock first = removingKept(kept, 0);
-        releasingBlock(first.block, first.aligned);
+        releasingOldestKept(kept);
     }
 }
 
@@ -174,12 +175,11 @@ inline void keepingBlock(void* block, std::size_t bytes, bool aligned) {
         return;
     }
     while (kept.count == kMostKeptBlocks || kept.bytes + bytes > kMostKeptBytes) {
-        const KeptBlock first = removingKept(kept, 0);
-        releasingBlock(first.block, first.aligned);
+        releasingOldestKept(kept);
     }
     kept.blocks[kept.count++] = {block, bytes, aligned};
     kept.bytes += bytes;
-    markKept(block, bytes);
+    markingKept(block, bytes, true);
 }
 
 struct PixelArrayRelease {
@@ -205,6 +205,11 @@ enum class PixelPages { whenWritten, atOnce };
 // that hands freed memory back gives those pages fresh at every call: on a 512x512 image
 // that clearing was 4 % of a call through Octave. So lists take 4 KiB pages.
 enum class PixelReach { allOver, inOrder };
+
+// Whether an array of `bytes` takes huge pages, and so a block aligned to them.
+inline bool isHugeArray(std::size_t bytes, PixelReach reach) {
+    return reach == PixelReach::allOver && bytes >= kSmallestHugeArray;
+}
 
 // Advice only: where the system cannot map them at once (before Linux 5.14, or elsewhere),
 // the pages come when first written, as without it.
@@ -232,7 +237,7 @@ template <class T>
 PixelArray<T> allocatePixelArray(std::size_t count, PixelPages pages = PixelPages::whenWritten,
                                  PixelReach reach = PixelReach::allOver) {
     const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(T);
-    const bool huge = reach == PixelReach::allOver && bytes >= kSmallestHugeArray;
+    const bool huge = isHugeArray(bytes, reach);
     std::size_t blockBytes = bytes;
     if (void* kept = takingKeptBlock(bytes, huge, blockBytes)) {
         return PixelArray<T>(static_cast<T*>(kept), PixelArrayRelease{huge, blockBytes});
@@ -264,7 +269,7 @@ struct PixelAllocator {
     // The block may be larger than `count` asked for: it is kept as that many.
     void deallocate(T* block, std::size_t count) {
         const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(T);
-        PixelArrayRelease{bytes >= kSmallestHugeArray, bytes}(block);
+        PixelArrayRelease{isHugeArray(bytes, PixelReach::allOver), bytes}(block);
     }
 };
 template <class T, class U>
